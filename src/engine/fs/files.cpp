@@ -1,0 +1,79 @@
+#include "engine/fs/files.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "engine/fs/paths.h"
+#include "engine/fs/win_handle.h"
+
+namespace vard {
+
+bool PathExists(const std::wstring& path) {
+  return PathFileExistsW(path.c_str()) == 1;
+}
+
+bool QueryFileSize(const std::wstring& path, std::uint64_t& size) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  LARGE_INTEGER value{};
+  const BOOL ok = GetFileSizeEx(file.get(), &value);
+  size = ok ? static_cast<std::uint64_t>(value.QuadPart) : 0;
+  return ok != FALSE;
+}
+
+bool CreateDirectoryTree(const std::wstring& path) {
+  const std::wstring clean = NormalizePath(path, false, false);
+  std::wstring prefix;
+  std::size_t start = 0;
+  while (start <= clean.size()) {
+    std::size_t end = clean.find(L'\\', start);
+    if (end == std::wstring::npos) end = clean.size();
+    if (end > start) {
+      prefix.append(clean, start, end - start);
+      if (!PathExists(prefix) && !CreateDirectoryW(prefix.c_str(), nullptr)) return false;
+      prefix.push_back(L'\\');
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+namespace {
+
+// The shell takes lists of paths, each ended by a NUL and the list by a second NUL.
+std::vector<wchar_t> ShellList(const std::wstring& path) {
+  std::vector<wchar_t> list(path.begin(), path.end());
+  list.push_back(L'\0');
+  list.push_back(L'\0');
+  return list;
+}
+
+bool ShellOperation(UINT operation, const std::wstring& from, const std::wstring* to) {
+  std::vector<wchar_t> from_list = ShellList(from);
+  std::vector<wchar_t> to_list;
+  SHFILEOPSTRUCTW op{};
+  op.hwnd = nullptr;
+  op.wFunc = operation;
+  op.pFrom = from_list.data();
+  if (to != nullptr) {
+    to_list = ShellList(*to);
+    op.pTo = to_list.data();
+  }
+  // No FOF_ALLOWUNDO: deletions never go to the recycle bin.
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+  return SHFileOperationW(&op) == 0;
+}
+
+}  // namespace
+
+bool DeletePath(const std::wstring& path) { return ShellOperation(FO_DELETE, path, nullptr); }
+
+bool RenamePath(const std::wstring& from, const std::wstring& to) {
+  return ShellOperation(FO_RENAME, from, &to);
+}
+
+}  // namespace vard

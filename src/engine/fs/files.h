@@ -1,0 +1,30 @@
+// File-system actions on wide paths, through the Win32 API and the shell. None of them
+// shows anything, throws or reports progress; each answers with a plain result.
+// Callable from any thread; no shared state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vard {
+
+// True when PathFileExistsW answers exactly 1 (a file or a directory).
+bool PathExists(const std::wstring& path);
+
+// Opens the file for reading (others may read too) and reads its 64-bit size. False when
+// it cannot be opened (a file held open elsewhere without read sharing has no size) or
+// sized; size is left alone when the open fails and set to 0 when the size query fails.
+bool QueryFileSize(const std::wstring& path, std::uint64_t& size);
+
+// Creates every missing directory of the chain. True when all of them exist afterwards;
+// directories created before a failing one remain.
+bool CreateDirectoryTree(const std::wstring& path);
+
+// Shell delete without confirmation, error UI or recycle bin; a directory goes with
+// everything in it. False when the shell reports a failure (a missing path included).
+bool DeletePath(const std::wstring& path);
+
+// Shell rename, silent; false on failure.
+bool RenamePath(const std::wstring& from, const std::wstring& to);
+
+}  // namespace vard

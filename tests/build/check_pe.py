@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""Static checks of a built patcher.exe: the DLLs it imports (from `objdump -p`) are all
+system DLLs, and its resources hold the administrator manifest and icon 101.
+
+usage: check_pe.py OBJDUMP EXE [--resource TYPE:ID ...]
+"""
+import struct
+import subprocess
+import sys
+
+SYSTEM_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "shlwapi.dll",
+    "advapi32.dll", "winmm.dll", "msvcrt.dll", "ole32.dll", "comctl32.dll", "ntdll.dll",
+    "version.dll", "ws2_32.dll", "bcrypt.dll",
+}
+RT_ICON, RT_GROUP_ICON, RT_MANIFEST, RT_STRING = 3, 14, 24, 6
+
+
+def imports(objdump, exe):
+    out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
+    return sorted({line.split("DLL Name:")[1].strip().lower()
+                   for line in out.splitlines() if "DLL Name:" in line})
+
+
+def resources(exe):
+    """Returns {(type, name): {lang: bytes}} for integer types and names."""
+    data = open(exe, "rb").read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    assert data[pe:pe + 4] == b"PE\0\0", "not a PE file"
+    nsections = struct.unpack_from("<H", data, pe + 6)[0]
+    opt_size = struct.unpack_from("<H", data, pe + 20)[0]
+    opt = pe + 24
+    magic = struct.unpack_from("<H", data, opt)[0]
+    dirs = opt + (96 if magic == 0x10B else 112)
+    rsrc_rva, _ = struct.unpack_from("<II", data, dirs + 2 * 8)
+    sections = []
+    for i in range(nsections):
+        s = opt + opt_size + 40 * i
+        vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
+        sections.append((va, max(vsize, rawsize), rawptr))
+
+    def off(rva):
+        for va, size, raw in sections:
+            if va <= rva < va + size:
+                return raw + rva - va
+        raise ValueError("rva outside sections")
+
+    base = off(rsrc_rva)
+
+    def entries(d):
+        named, ids = struct.unpack_from("<HH", data, base + d + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, base + d + 16 + 8 * i)
+            yield name, target
+
+    found = {}
+    for t, t_off in entries(0):
+        for n, n_off in entries(t_off & 0x7FFFFFFF):
+            for lang, l_off in entries(n_off & 0x7FFFFFFF):
+                rva, size = struct.unpack_from("<II", data, base + l_off)
+                found.setdefault((t, n), {})[lang] = data[off(rva):off(rva) + size]
+    return found
+
+
+def main():
+    objdump, exe = sys.argv[1], sys.argv[2]
+    wanted = [tuple(int(x) for x in a.split(":")) for a in sys.argv[3:] if a != "--resource"]
+    failures = []
+    dlls = imports(objdump, exe)
+    foreign = [d for d in dlls if d not in SYSTEM_DLLS and not d.startswith("api-ms-win-")]
+    if foreign:
+        failures.append("imports non-system DLLs: " + ", ".join(foreign))
+    res = resources(exe)
+    manifest = b"".join(res.get((RT_MANIFEST, 1), {}).values())
+    if b'level="requireAdministrator"' not in manifest:
+        failures.append("no application manifest asking for administrator rights")
+    if (RT_GROUP_ICON, 101) not in res:
+        failures.append("no icon resource 101")
+    for key in wanted:
+        if key not in res:
+            failures.append("missing resource type %d id %d" % key)
+    print("%s imports: %s" % (exe, ", ".join(dlls)))
+    for f in failures:
+        print("FAIL: " + f)
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()

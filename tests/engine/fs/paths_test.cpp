@@ -1,0 +1,47 @@
+#include "engine/fs/paths.h"
+
+#include <gtest/gtest.h>
+
+namespace vard {
+namespace {
+
+TEST(NormalizePath, UnifiesSeparatorsAndCollapsesRuns) {
+  EXPECT_EQ(NormalizePath(L"D:/Games//X/sub/", false, false), L"D:\\Games\\X\\sub");
+  EXPECT_EQ(NormalizePath(L"D:/Games//X/sub/", true, false), L"D:\\Games\\X\\sub\\");
+  EXPECT_EQ(NormalizePath(L"D:\\Games\\X\\sub", true, false), L"D:\\Games\\X\\sub\\");
+  EXPECT_EQ(NormalizePath(L"a\\/\\/b", false, false), L"a\\b");
+  EXPECT_EQ(NormalizePath(L"/bundles/patch.bundle", false, false), L"bundles\\patch.bundle");
+  EXPECT_EQ(NormalizePath(L"local\\french", false, false), L"local\\french");
+}
+
+TEST(NormalizePath, LeadingFlagDecidesWhatHappensToALeadingRun) {
+  // A network share: both leading backslashes go without the flag, one stays with it.
+  EXPECT_EQ(NormalizePath(L"\\\\server\\share\\x", false, false), L"server\\share\\x");
+  EXPECT_EQ(NormalizePath(L"\\\\server\\share\\x", false, true), L"\\server\\share\\x");
+  EXPECT_EQ(NormalizePath(L"//a", true, true), L"\\a\\");
+  EXPECT_EQ(NormalizePath(L"\\bundles\\", false, true), L"\\bundles");
+}
+
+TEST(NormalizePath, EmptyAndSeparatorOnlyInputs) {
+  for (bool t : {false, true}) {
+    for (bool l : {false, true}) EXPECT_EQ(NormalizePath(L"", t, l), L"");
+  }
+  EXPECT_EQ(NormalizePath(L"///", false, false), L"");
+  EXPECT_EQ(NormalizePath(L"///", true, false), L"");
+  EXPECT_EQ(NormalizePath(L"///", true, true), L"\\");
+  EXPECT_EQ(NormalizePath(L"///", false, true), L"");
+}
+
+TEST(PathParts, SplitAtTheLaterOfEitherSeparator) {
+  EXPECT_EQ(DirectoryPart(L"D:\\Games\\X/data/file.bin"), L"D:\\Games\\X/data/");
+  EXPECT_EQ(FileNamePart(L"D:\\Games\\X/data/file.bin"), L"file.bin");
+  EXPECT_EQ(DirectoryPart(L"a/b\\c"), L"a/b\\");
+  EXPECT_EQ(FileNamePart(L"a\\b/c"), L"c");
+  EXPECT_EQ(DirectoryPart(L"\\bundles\\patch.bundle"), L"\\bundles\\");
+  EXPECT_EQ(FileNamePart(L"dir\\"), L"");
+  EXPECT_EQ(FileNamePart(L"plain.txt"), L"plain.txt");
+  EXPECT_EQ(DirectoryPart(L"plain.txt"), L"");
+}
+
+}  // namespace
+}  // namespace vard
