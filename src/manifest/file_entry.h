@@ -1,0 +1,50 @@
+// One game file of a pack: what to do with it and where its new content lies. Built by
+// ParseFileEntry from a pack manifest's "file" element; only the five progress-node
+// references change afterwards (set by pre-flight verification).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vard {
+
+class ProgressNode;
+
+enum class EntryKind : int { Added = 0, Updated = 1, Deleted = 2 };
+
+struct FileEntry {
+  std::wstring rel_dir;    // relative directory with a trailing backslash
+  std::wstring file_name;  // name without directory
+  EntryKind kind = EntryKind::Added;
+  std::string crc_org;     // texts as in the manifest; numbers are read where used
+  std::string size_org;
+  std::string crc;
+  std::string size;
+  bool comp = false;
+  bool diff = false;
+  std::string diff_size;
+  std::string comp_size;
+  std::int32_t id = 0;       // payload resource; every use takes the low 16 bits
+  std::wstring install_root; // cleaned installation folder with one trailing backslash
+  // Nodes of the run's progress tree, owned by the tree; null until pre-flight makes them.
+  ProgressNode* entry_node = nullptr;
+  ProgressNode* checksum_node = nullptr;
+  ProgressNode* diff_node = nullptr;
+  ProgressNode* payload_node = nullptr;
+  ProgressNode* copy_node = nullptr;
+};
+
+// The run's ordered list of entries; it owns them.
+using FileEntryList = std::vector<std::unique_ptr<FileEntry>>;
+
+// install_root + rel_dir + file_name, cleaned with no leading and no trailing separator.
+std::wstring TargetPath(const FileEntry& entry);
+// rel_dir + file_name cleaned the same way: the label shown while the entry is worked on.
+std::wstring DisplayName(const FileEntry& entry);
+// A manifest number read like "%lld": leading white space and a sign accepted, reading
+// stops at the first non-digit, no digits gives 0.
+std::int64_t ReadManifestNumber(const std::string& text);
+
+}  // namespace vard
