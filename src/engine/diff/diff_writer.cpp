@@ -1,0 +1,67 @@
+#include "engine/diff/diff_writer.h"
+
+#include <cstring>
+#include <new>
+
+#include "ui/progress_tree.h"
+
+namespace vard::diff {
+
+DiffWriter::~DiffWriter() { delete[] buffer_; }
+
+bool DiffWriter::Start(ProgressNode* node) {
+  if (buffer_ == nullptr) {
+    buffer_ = new (std::nothrow) unsigned char[kBufferSize];
+    if (buffer_ == nullptr) return false;
+  }
+  capacity_ = kBufferSize;
+  count_ = 0;
+  written_ = 0;
+  node_ = node;
+  return true;
+}
+
+void DiffWriter::ReleaseBuffer() {
+  delete[] buffer_;
+  buffer_ = nullptr;
+  capacity_ = 0;
+  count_ = 0;
+}
+
+bool DiffWriter::Hand(const unsigned char* data, std::size_t count) {
+  if (!Deliver(data, count)) return false;
+  written_ += count;
+  if (node_ != nullptr) AdvanceProgress(*node_, written_);
+  return true;
+}
+
+bool DiffWriter::Flush() {
+  if (buffer_ == nullptr) return false;
+  if (count_ == 0) return true;
+  if (!Hand(buffer_, count_)) return false;
+  count_ = 0;
+  return true;
+}
+
+bool DiffWriter::Write(const unsigned char* data, std::uint64_t count) {
+  if (buffer_ == nullptr) return false;
+  while (count > 0) {
+    if (count_ == capacity_ && !Flush()) return false;
+    // Whole blocks that find the buffer empty go on without the extra copy.
+    if (count_ == 0 && count >= capacity_) {
+      if (!Hand(data, capacity_)) return false;
+      data += capacity_;
+      count -= capacity_;
+      continue;
+    }
+    std::size_t room = capacity_ - count_;
+    if (room > count) room = static_cast<std::size_t>(count);
+    std::memcpy(buffer_ + count_, data, room);
+    count_ += room;
+    data += room;
+    count -= room;
+  }
+  return true;
+}
+
+}  // namespace vard::diff
