@@ -1,0 +1,43 @@
+// Interim definitions of the run's collaborators that other subsystems provide. Each one is
+// deleted from this file when its subsystem's real function lands.
+#include <windows.h>
+
+#include "cleanup/remove_saves.h"
+#include "engine/apply.h"
+#include "engine/verify.h"
+#include "manifest/pack_selection.h"
+#include "ui/text.h"
+#include "ui/ui_state.h"
+#include "ui/windows_ui.h"
+
+namespace vard {
+
+// Replaced when the splash window lands.
+void ShowSplash() {}
+
+// Replaced when the progress window lands.
+void StartUi() {}
+
+// Replaced when the progress window lands; sets the closing state only.
+void StopUi() {
+  SetStatusText(LoadText(206));
+  SetDetailText(L"");
+  SetTotalProgress(1.0f);
+}
+
+// Replaced when the progress window lands.
+HWND CurrentProgressWindowHandle() { return nullptr; }
+
+// Replaced when pack selection lands.
+std::int64_t CollectFileEntries(FileEntryList&, const PatchConfig&, const std::wstring&) { return 0; }
+
+// Replaced when pre-flight verification lands.
+bool VerifyEntry(FileEntry&, ProgressNode&) { return true; }
+
+// Replaced when pack application lands.
+ApplyResult ApplyEntry(FileEntry&) { return ApplyResult::Ok; }
+
+// Replaced when save removal lands.
+void RemoveSaves(const std::wstring&, const std::wstring&) {}
+
+}  // namespace vard

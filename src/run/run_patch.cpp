@@ -1,0 +1,181 @@
+#include "run/run_patch.h"
+
+#include <mmsystem.h>
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "cleanup/remove_saves.h"
+#include "engine/apply.h"
+#include "engine/fs/files.h"
+#include "engine/fs/paths.h"
+#include "engine/fs/text.h"
+#include "engine/verify.h"
+#include "manifest/file_entry.h"
+#include "manifest/pack_selection.h"
+#include "manifest/patch_config.h"
+#include "run/fatal.h"
+#include "run/guards.h"
+#include "run/registry.h"
+#include "run/version.h"
+#include "ui/progress_tree.h"
+#include "ui/ui_state.h"
+#include "ui/windows_ui.h"
+
+namespace vard {
+namespace {
+
+constexpr UINT kErrorStyle = MB_TOPMOST | MB_ICONERROR;          // 0x40010
+constexpr UINT kNoticeStyle = MB_TOPMOST | MB_ICONINFORMATION;   // 0x40040
+constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONEXCLAMATION;   // 0x34, not topmost
+
+constexpr TextId kCaptionError = 203;
+constexpr TextId kCaptionSuccess = 217;
+
+// Shows a box and closes the progress window, as every outcome after StartUi does.
+void Conclude(TextId caption, TextId text, UINT style) {
+  ShowMessage(caption, text, style);
+  StopSounds();
+  StopUi();
+}
+
+// Publishes the run's root node for the total bar and withdraws it when the run ends, so
+// that nothing keeps pointing at the finished run.
+class RootRegistration {
+ public:
+  explicit RootRegistration(ProgressNode& root) { ProgressRoot() = &root; }
+  ~RootRegistration() { ProgressRoot() = nullptr; }
+  RootRegistration(const RootRegistration&) = delete;
+  RootRegistration& operator=(const RootRegistration&) = delete;
+};
+
+}  // namespace
+
+void StopSounds() { PlaySoundA(nullptr, GetModuleHandleA(nullptr), SND_PURGE); }
+
+void ReportError(TextId text) { Conclude(kCaptionError, text, kErrorStyle); }
+
+void ReportNotice(TextId text) { Conclude(kCaptionError, text, kNoticeStyle); }
+
+void RunPatch() {
+  // 1. Splash, before any test.
+  ShowSplash();
+
+  // 2. A second patcher is turned away before any window but the splash exists.
+  if (!ClaimInstance()) {
+    ShowMessage(kCaptionError, 204, kErrorStyle);
+    return;
+  }
+
+  // 3. Title. The first lookup chooses the language and builds the configuration, so a
+  // broken main manifest takes the fatal path here, before the progress window exists.
+  std::wstring title = LoadText(201);
+  const PatchConfig& config = GetPatchConfig();
+  title += L" ";
+  title += LoadText(202);
+  title += Utf8ToWide(config.from);
+  title += L" - ";
+  title += LoadText(202);
+  title += Utf8ToWide(config.to);
+  SetTitleText(title);
+
+  // 4.-5. First status, then the progress window.
+  SetStatusText(LoadText(200));
+  StartUi();
+
+  // 6. Confirmation: saves will be removed.
+  if (ShowMessage(223, 222, kQuestionStyle) == IDNO) {
+    StopSounds();
+    StopUi();
+    return;
+  }
+
+  // 7. The game must not run.
+  if (!WaitForGameExit()) {
+    StopUi();
+    return;
+  }
+
+  // 8. Installation folder: separators unified, a leading one kept, no trailing one.
+  const std::wstring install_path = NormalizePath(ReadWideText(config.reg_path), false, true);
+  if (install_path.empty()) return ReportError(207);
+
+  // 9. Installation language.
+  if (!ChooseLanguage()) return ReportError(209);
+
+  // 10. The folder must exist.
+  if (!PathExists(install_path)) return ReportError(208);
+
+  // 11. Installed version.
+  const std::string installed_text = ReadText(config.reg_version);
+  const std::int32_t installed = ParseVersion(installed_text);
+  if (installed_text.empty() || installed == 0) return ReportError(210);
+
+  // 12. Version decision.
+  const std::int32_t from = ParseVersion(config.from);
+  const std::int32_t to = ParseVersion(config.to);
+  if (installed == to) return Conclude(kCaptionSuccess, 211, kNoticeStyle);
+  if (installed > to) return ReportNotice(212);
+  if (installed != from) return ReportNotice(213);
+
+  // 13. The files of every pack that applies to the installation language.
+  FileEntryList entries;
+  const auto required_space =
+      static_cast<std::uint64_t>(CollectFileEntries(entries, config, install_path));
+
+  // 14. The root of the progress tree drives the total bar.
+  ProgressNode root(0, nullptr);
+  RootRegistration registration(root);
+
+  // 15. Nothing is written before every file has been found in its expected state.
+  for (auto& entry : entries) {
+    if (!VerifyEntry(*entry, root)) return ReportError(210);
+  }
+
+  // 16.
+  ReportProgress(root);
+
+  // 17. Free space; a query the system refuses skips the test.
+  ULARGE_INTEGER available{};
+  if (GetDiskFreeSpaceExW(install_path.c_str(), &available, nullptr, nullptr) &&
+      required_space > available.QuadPart) {
+    return ReportError(214);
+  }
+
+  // 18.
+  SetStatusText(LoadText(218));
+  SetDetailText(L"");
+
+  // 19. Entries applied before a failure stay applied; nothing is rolled back.
+  for (auto& entry : entries) {
+    const ApplyResult result = ApplyEntry(*entry);
+    if (result == ApplyResult::Corrupted) return ReportError(210);
+    if (result == ApplyResult::DiskError) return ReportError(215);
+  }
+
+  // 20. New version, only where a version text already stands.
+  WriteText(config.reg_version, config.to);
+  WriteText(config.reg_version2, config.to);
+
+  // 21.
+  RemoveSaves(install_path, L"KORAX");
+
+  // 22.-23.
+  SetStatusText(LoadText(217));
+  SetDetailText(L"");
+  Conclude(kCaptionSuccess, 216, kNoticeStyle);
+}
+
+void RunGuarded() {
+  const LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(FatalFaultFilter);
+  std::set_terminate(FatalTerminate);
+  try {
+    RunPatch();
+  } catch (...) {
+    TakeFatalPath();
+  }
+  SetUnhandledExceptionFilter(previous);
+}
+
+}  // namespace vard
