@@ -1,0 +1,171 @@
+// The builder's stages on small trees: names Windows cannot store, case-only renames, the
+// id and payload rules, manifests the patcher's parser accepts, and required space.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "mkpatch/file_io.h"
+#include "mkpatch/input_error.h"
+#include "mkpatch/manifest_writer.h"
+#include "mkpatch/path_rules.h"
+#include "mkpatch/payload_writer.h"
+#include "mkpatch/project_file.h"
+#include "mkpatch/required_space.h"
+#include "mkpatch/resource_folder.h"
+#include "mkpatch/self_check.h"
+#include "mkpatch/tree_compare.h"
+
+namespace vard::mkpatch {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempTree {
+ public:
+  TempTree() {
+    path_ = fs::temp_directory_path() / ("mkpatch_test_" + std::to_string(::getpid()) + "_" +
+                                         std::to_string(counter_++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempTree() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+  void Write(const std::string& rel, const std::string& text) const {
+    WriteWholeFile(path_ / rel, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  }
+
+ private:
+  static inline int counter_ = 0;
+  fs::path path_;
+};
+
+TEST(PathRules, RefusesWhatWindowsCannotStore) {
+  EXPECT_EQ(WindowsNameProblem("menu.xml"), "");
+  EXPECT_EQ(WindowsNameProblem("Équipe.txt"), "");
+  for (const char* bad : {".", "..", "a:b", "a?", "a*", "q\"", "x|y", "a<b", "end.", "end ",
+                          "CON", "nul.txt", "com1", "LPT9.dat", "tab\there", "\xff\xfe"})
+    EXPECT_NE(WindowsNameProblem(bad), "") << bad;
+  EXPECT_EQ(WindowsNameProblem("COM0"), "");
+  EXPECT_EQ(WindowsNameProblem("console"), "");
+  EXPECT_NE(RelativePathProblem("local/../x"), "");
+  EXPECT_EQ(CleanPackRoot("/local//french/"), "local\\french");
+  EXPECT_EQ(CleanPackRoot(""), "");
+}
+
+TEST(ProjectFile, VersionsParseAsThePatcherReadsThem) {
+  EXPECT_EQ(ParseVersion("1.01"), (1 << 16) | 1);
+  EXPECT_EQ(ParseVersion("1.10"), (1 << 16) | 10);
+  for (const char* bad : {"", "1", "1.", ".1", "1.0.1", "a.b", "1.-1", "1.65536", "+1.0"})
+    EXPECT_FALSE(ParseVersion(bad).has_value()) << bad;
+}
+
+TEST(TreeCompare, SortsFilesIntoAddedUpdatedDeletedAndUnchanged) {
+  TempTree old_tree, new_tree;
+  old_tree.Write("same.txt", "same");
+  new_tree.Write("same.txt", "same");
+  old_tree.Write("sub/changed.bin", "aaaa");
+  new_tree.Write("sub/changed.bin", "aaab");  // same size, other content
+  old_tree.Write("gone.txt", "x");
+  new_tree.Write("sub/new.txt", "y");
+  old_tree.Write("Data/Case.TXT", "1");
+  new_tree.Write("data/case.txt", "2");  // only the case changed: one file for Windows
+  const PackChanges c = CompareTrees(old_tree.path(), new_tree.path());
+  EXPECT_EQ(c.unchanged, 1u);
+  EXPECT_EQ(c.added, std::vector<std::string>{"sub/new.txt"});
+  EXPECT_EQ(c.deleted, std::vector<std::string>{"gone.txt"});
+  ASSERT_EQ(c.updated.size(), 2u);
+  EXPECT_EQ(c.updated[0].old_name, "Data/Case.TXT");
+  EXPECT_EQ(c.updated[0].new_name, "data/case.txt");
+  EXPECT_EQ(c.updated[1].new_name, "sub/changed.bin");
+}
+
+TEST(TreeCompare, RefusesNamesThatClashOnWindows) {
+  TempTree tree;
+  tree.Write("a/File.txt", "1");
+  tree.Write("a/file.TXT", "2");
+  EXPECT_THROW(ListTree(tree.path()), InputError);
+  TempTree bad;
+  bad.Write("what?.txt", "1");
+  EXPECT_THROW(ListTree(bad.path()), InputError);
+}
+
+TEST(Payload, CompressesUnlessThatDoesNotHelpAndNeverLeavesItEmpty) {
+  const Bytes text(10000, 'a');
+  const Payload packed = MakePayload(text);
+  EXPECT_TRUE(packed.comp);
+  EXPECT_EQ(packed.data[0], 0x78);
+  EXPECT_EQ(packed.data[1], 0xDA);
+  Bytes back;
+  ASSERT_TRUE(InflateWithProductCode(packed.data, back));
+  EXPECT_EQ(back, text);
+
+  Bytes noise(5000);
+  uint32_t x = 1;
+  for (auto& b : noise) b = static_cast<uint8_t>((x = x * 1103515245 + 12345) >> 23);
+  const Payload raw = MakePayload(noise);
+  EXPECT_FALSE(raw.comp);
+  EXPECT_EQ(raw.data, noise);
+
+  const Payload empty = MakePayload({});
+  EXPECT_TRUE(empty.comp);
+  EXPECT_FALSE(empty.data.empty());
+}
+
+TEST(Manifest, AttributesAreEscapedAndOptionalOnesLeftOut) {
+  PlannedPack pack;
+  pack.id = 5002;
+  PlannedFile added;
+  added.subpath = "/a&b.txt";
+  added.crc = "0000abcd";
+  added.size = 5;
+  added.id = 5003;
+  added.comp = false;
+  added.comp_size = 5;
+  pack.added.push_back(added);
+  PlannedFile updated = added;
+  updated.subpath = "/c.txt";
+  updated.id = 5004;
+  updated.comp = true;
+  updated.comp_size = 9;
+  updated.diff = false;
+  updated.crc_org = "ffffffff";
+  updated.size_org = 4;
+  pack.updated.push_back(updated);
+  const std::string xml = PackManifestXml(pack);
+  EXPECT_NE(xml.find("subpath=\"/a&amp;b.txt\" crc=\"0000abcd\" size=\"5\" id=\"5003\" comp=\"0\"/>"),
+            std::string::npos) << xml;
+  EXPECT_NE(xml.find("id=\"5004\" comp=\"1\" comp_size=\"9\" crc_org=\"ffffffff\" size_org=\"4\" diff=\"0\"/>"),
+            std::string::npos) << xml;
+}
+
+TEST(RequiredSpace, CoversGrowthAndTheLargestStagingPeak) {
+  PlannedSection section;
+  PlannedPack pack;
+  PlannedFile added;  // 10 000 bytes new, payload compressed to 3 000
+  added.size = 10000;
+  added.comp = true;
+  added.comp_size = 3000;
+  pack.added.push_back(added);
+  PlannedFile updated;  // 100 000 -> 120 000 by a diff of 30 000 compressed to 9 000
+  updated.size_org = 100000;
+  updated.size = 120000;
+  updated.diff = true;
+  updated.diff_size = 30000;
+  updated.comp = true;
+  updated.comp_size = 9000;
+  pack.updated.push_back(updated);
+  section.packs.push_back(pack);
+  auto disk = [](uint64_t n) { return (n + 4095) / 4096 * 4096; };
+  const uint64_t growth = disk(10000) + disk(120000) - disk(100000);
+  const uint64_t peak = disk(30000) + disk(120000);  // new.dat beside undiff.dat
+  EXPECT_EQ(RequiredSpace(section), growth + peak + kMetadataMargin);
+}
+
+TEST(ResourceIds, AvoidThePatchersOwn) {
+  for (int id : {101, 105, 200, 225, 5001}) EXPECT_TRUE(IsReservedId(id)) << id;
+  for (int id : {100, 106, 226, 5002, 65535}) EXPECT_FALSE(IsReservedId(id)) << id;
+}
+
+}  // namespace
+}  // namespace vard::mkpatch

@@ -1,0 +1,163 @@
+// mkpatch: the patch builder's command line. `build` turns a project into a resources folder
+// and two patcher executables; `diff` and `apply` make and use raw diff files directly.
+// Exit codes: 0 done, 1 failure (including a failed self-check), 2 bad input.
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "mkpatch/diff_encoder.h"
+#include "mkpatch/exe_build.h"
+#include "mkpatch/file_io.h"
+#include "mkpatch/input_error.h"
+#include "mkpatch/patch_builder.h"
+#include "mkpatch/payload_writer.h"
+#include "mkpatch/progress_bar.h"
+#include "mkpatch/project_file.h"
+#include "mkpatch/resource_folder.h"
+#include "mkpatch/self_check.h"
+
+namespace fs = std::filesystem;
+using namespace vard::mkpatch;
+
+namespace {
+
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int Build(const fs::path& project_file, const fs::path& out, bool resources_only) {
+  const auto start = std::chrono::steady_clock::now();
+  const Project project = LoadProject(project_file);
+  fs::create_directories(out);
+  // Built aside and moved into place only after the self-check passed.
+  const fs::path staging = out / "resources.new";
+  const fs::path resources = out / "resources";
+  fs::remove_all(staging);
+  fs::create_directories(staging);
+
+  BuildStats stats;
+  const PatchPlan plan = PlanPatch(project, staging, stats);
+  WriteManifestsAndScript(plan, staging);
+
+  size_t checked = 0, to_check = stats.added + stats.updated;
+  ProgressBar bar("checking", to_check);
+  const auto problems = SelfCheck(plan, staging, [&](const std::string& name) {
+    ++checked;
+    bar.Advance(1, name);
+  });
+  bar.Finish();
+  if (!problems.empty()) {
+    std::cerr << "mkpatch: self-check failed, no patch written:\n";
+    for (const auto& p : problems) std::cerr << "  " << p << "\n";
+    fs::remove_all(staging);
+    return 1;
+  }
+  fs::remove_all(resources);
+  fs::rename(staging, resources);
+  // The script names the files by absolute path: write it again for the final folder.
+  WriteManifestsAndScript(plan, resources);
+
+  if (!resources_only) BuildPatcherExes(resources / kRcName, out);
+
+  uint64_t manifest_bytes = 0;
+  for (const auto& entry : fs::directory_iterator(resources))
+    if (entry.path().extension() == ".xml") manifest_bytes += entry.file_size();
+  for (const auto& w : stats.warnings) std::cerr << "mkpatch: warning: " << w << "\n";
+  std::printf("patch %s -> %s: %zu added, %zu updated (%zu as diffs), %zu deleted, %zu unchanged\n",
+              project.from.c_str(), project.to.c_str(), stats.added, stats.updated, stats.diffs,
+              stats.deleted, stats.unchanged);
+  std::printf("bytes in: %s, patch size: %s (payloads %s), %zu files checked, time %.1f s\n",
+              Megabytes(stats.bytes_in).c_str(), Megabytes(stats.payload_bytes + manifest_bytes).c_str(),
+              Megabytes(stats.payload_bytes).c_str(), checked, SecondsSince(start));
+  std::printf("resources: %s\n", resources.string().c_str());
+  if (!resources_only)
+    std::printf("patchers: %s, %s\n", (out / "patcher-win32.exe").string().c_str(),
+                (out / "patcher-win64.exe").string().c_str());
+  return 0;
+}
+
+int Diff(const fs::path& old_path, const fs::path& new_path, const fs::path& diff_path) {
+  const auto start = std::chrono::steady_clock::now();
+  const Bytes old = ReadWholeFile(old_path);
+  const Bytes neu = ReadWholeFile(new_path);
+  const std::vector<uint8_t> diff = EncodeDiff(old.data(), old.size(), neu.data(), neu.size());
+  Bytes check;
+  if (!ApplyWithProductCode(old, diff, check) || check != neu) {
+    std::cerr << "mkpatch: internal error: the diff does not rebuild " << new_path.string() << "\n";
+    return 1;
+  }
+  WriteWholeFile(diff_path, diff);
+  std::printf("diff: %zu bytes in (old %zu, new %zu), diff %zu bytes (%zu compressed), time %.2f s\n",
+              old.size() + neu.size(), old.size(), neu.size(), diff.size(),
+              CompressZlib(diff).size(), SecondsSince(start));
+  return 0;
+}
+
+int Apply(const fs::path& old_path, const fs::path& diff_path, const fs::path& new_path) {
+  const auto start = std::chrono::steady_clock::now();
+  Bytes out;
+  if (!ApplyWithProductCode(ReadWholeFile(old_path), ReadWholeFile(diff_path), out)) {
+    std::cerr << "mkpatch: " << diff_path.string() << " is not a valid diff for " << old_path.string() << "\n";
+    return 2;
+  }
+  WriteWholeFile(new_path, out);
+  std::printf("apply: wrote %zu bytes (crc %s), time %.2f s\n", out.size(), CrcText(out).c_str(),
+              SecondsSince(start));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"mkpatch: builds game patches for the Vard patcher"};
+  app.require_subcommand(1);
+
+  std::string project, out, old_file, new_file, diff_file;
+  bool resources_only = false;
+  auto* build = app.add_subcommand(
+      "build", "Build a patch: DIR/resources, DIR/patcher-win32.exe and DIR/patcher-win64.exe");
+  build->add_option("project", project, "Project file (TOML)")->required();
+  build->add_option("--out", out, "Output folder")->required();
+  build->add_flag("--resources-only", resources_only,
+                  "Write the resources folder only, no executables");
+
+  auto* diff = app.add_subcommand("diff", "Write a raw (uncompressed) diff that turns OLD into NEW");
+  diff->add_option("old", old_file, "Old file")->required();
+  diff->add_option("new", new_file, "New file")->required();
+  diff->add_option("diff", diff_file, "Diff file to write")->required();
+
+  auto* apply = app.add_subcommand("apply", "Rebuild NEW from OLD and a raw diff");
+  apply->add_option("old", old_file, "Old file")->required();
+  apply->add_option("diff", diff_file, "Diff file")->required();
+  apply->add_option("new", new_file, "New file to write")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return 2;
+  }
+
+  try {
+    if (*build) return Build(project, out, resources_only);
+    if (*diff) return Diff(old_file, new_file, diff_file);
+    return Apply(old_file, diff_file, new_file);
+  } catch (const InputError& e) {
+    std::cerr << "mkpatch: " << e.what() << "\n";
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << "mkpatch: " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,34 @@
+#include "mkpatch/payload_writer.h"
+
+#include <libdeflate.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace vard::mkpatch {
+
+std::vector<uint8_t> CompressZlib(const uint8_t* data, size_t size) {
+  std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+      libdeflate_alloc_compressor(12), &libdeflate_free_compressor);
+  if (!compressor) throw std::runtime_error("out of memory for the compressor");
+  std::vector<uint8_t> out(libdeflate_zlib_compress_bound(compressor.get(), size));
+  const size_t n = libdeflate_zlib_compress(compressor.get(), data, size, out.data(), out.size());
+  if (n == 0) throw std::runtime_error("compression failed");
+  out.resize(n);
+  return out;
+}
+
+size_t CompressedSize(const std::vector<uint8_t>& bytes) { return CompressZlib(bytes).size(); }
+
+Payload MakePayload(const std::vector<uint8_t>& content) {
+  Payload payload;
+  payload.data = CompressZlib(content);
+  payload.comp = true;
+  if (!content.empty() && payload.data.size() >= content.size()) {
+    payload.data = content;
+    payload.comp = false;
+  }
+  return payload;
+}
+
+}  // namespace vard::mkpatch

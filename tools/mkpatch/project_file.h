@@ -1,0 +1,51 @@
+// The patch project: which versions the patch joins, where the game keeps its registry
+// values, and per language section the packs with the old and new folders their files come
+// from. Read from a TOML file; the format is described in docs/project-file.md.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vard::mkpatch {
+
+struct RegistryLocation {
+  std::string key;    // key path below HKEY_LOCAL_MACHINE
+  std::string value;  // value name
+};
+
+struct PackSource {
+  std::string root;  // cleaned pack root ("" or "local\french")
+  std::filesystem::path old_dir;
+  std::filesystem::path new_dir;
+};
+
+struct LanguageSection {
+  std::string name;  // "" applies to every language, else english/french/german/spanish/italian
+  std::vector<PackSource> packs;
+};
+
+struct SkinOverrides {
+  // Empty paths keep the patcher's own images: the splash (PNG, resource 102), the progress
+  // window's background (103), the item and total bars (104, 105) and the icon (101).
+  std::filesystem::path splash, background, item_bar, total_bar, icon;
+};
+
+struct Project {
+  std::string from, to;
+  RegistryLocation reg_path, reg_version, reg_version2, reg_language;
+  std::vector<LanguageSection> sections;
+  SkinOverrides skin;
+};
+
+// Version number as the patcher computes it: (major << 16) | minor from "major.minor";
+// nullopt unless the text is exactly digits, a dot, digits, within the 16-bit ranges.
+std::optional<int32_t> ParseVersion(const std::string& text);
+
+// Reads and checks the project: both versions parse and "to" is greater than "from", every
+// language name is known, every pack root is a clean relative path, every folder exists.
+// Relative folders are taken from the project file's own folder. Throws InputError.
+Project LoadProject(const std::filesystem::path& file);
+
+}  // namespace vard::mkpatch
