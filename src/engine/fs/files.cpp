@@ -76,4 +76,9 @@ bool RenamePath(const std::wstring& from, const std::wstring& to) {
   return ShellOperation(FO_RENAME, from, &to);
 }
 
+bool ReplacePath(const std::wstring& from, const std::wstring& to) {
+  return MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 }  // namespace vard

@@ -27,4 +27,10 @@ bool DeletePath(const std::wstring& path);
 // Shell rename, silent; false on failure.
 bool RenamePath(const std::wstring& from, const std::wstring& to);
 
+// Gives from the name to in one step, replacing a file that bears it: at every moment
+// to is either its old or its new content, so a failure or a crash never loses it.
+// Written through to the disk before it returns. False on failure, both files as they
+// were (a file held open elsewhere cannot be replaced).
+bool ReplacePath(const std::wstring& from, const std::wstring& to);
+
 }  // namespace vard

@@ -1,0 +1,36 @@
+#include "engine/diff/apply_diff.h"
+
+#include "engine/diff/buffered_writer.h"
+#include "engine/diff/decode_diff.h"
+#include "engine/diff/paged_reader.h"
+#include "engine/fs/files.h"
+
+namespace vard {
+
+bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
+               const std::wstring& diff_path, ProgressNode* node) {
+  try {
+    DeletePath(new_path);
+    if (PathExists(new_path)) return false;
+    PagedReader old_reader;
+    if (!old_reader.Open(old_path)) return false;
+    BufferedWriter writer;
+    if (!writer.Open(new_path, node)) return false;
+    PagedReader diff_reader;
+    if (!diff_reader.Open(diff_path)) return false;
+    bool ok = false;
+    try {
+      ok = diff::DecodeDiff(writer, old_reader, diff_reader);
+    } catch (...) {
+      ok = false;
+    }
+    // What was decoded before a failure still goes to the file; it is the caller's to
+    // delete.
+    const bool flushed = writer.Close();
+    return ok && flushed;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace vard

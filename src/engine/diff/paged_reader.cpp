@@ -1,0 +1,51 @@
+#include "engine/diff/paged_reader.h"
+
+#include <windows.h>
+
+#include "engine/fs/files.h"
+
+namespace vard {
+
+bool PagedReader::Open(const std::wstring& path) {
+  file_.reset();
+  if (!EnsureBuffer()) return false;
+  std::uint64_t size = 0;
+  if (!QueryFileSize(path, size)) return false;
+  file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) return false;
+  Reset(size);
+  if (!LoadFirstPage()) {
+    file_.reset();
+    return false;
+  }
+  return true;
+}
+
+void PagedReader::Close() {
+  file_.reset();
+  ReleaseBuffer();
+}
+
+bool PagedReader::ReadAt(std::uint64_t offset, unsigned char* buffer, std::size_t length) {
+  if (!file_) return false;
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN)) {
+    file_.reset();
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < length) {
+    DWORD got = 0;
+    if (!ReadFile(file_.get(), buffer + done, static_cast<DWORD>(length - done), &got, nullptr) ||
+        got == 0) {
+      file_.reset();
+      return false;
+    }
+    done += got;
+  }
+  return true;
+}
+
+}  // namespace vard

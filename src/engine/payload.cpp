@@ -1,0 +1,110 @@
+#include "engine/payload.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <new>
+
+#include "engine/crc_text.h"
+#include "engine/fs/files.h"
+#include "engine/fs/paths.h"
+#include "engine/fs/win_handle.h"
+#include "engine/inflate_loop.h"
+#include "ui/progress_tree.h"
+
+namespace vard {
+
+namespace {
+
+constexpr DWORD kChunk = 1u << 20;
+
+FileHandle OpenForReading(const std::wstring& path) {
+  return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle CreateNewFile(const std::wstring& path) {
+  return FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Writes all count bytes, each WriteFile call continuing where the last one stopped; a
+// call that fails or writes nothing fails the whole.
+bool WriteAll(HANDLE file, const unsigned char* data, std::size_t count) {
+  while (count > 0) {
+    const DWORD piece = count > kChunk ? kChunk : static_cast<DWORD>(count);
+    DWORD written = 0;
+    if (!WriteFile(file, data, piece, &written, nullptr) || written == 0) return false;
+    data += written;
+    count -= written;
+  }
+  return true;
+}
+
+class FileSource final : public InflateSource {
+ public:
+  explicit FileSource(HANDLE file) : file_(file) {}
+  std::int64_t Read(unsigned char* buffer, std::size_t capacity) override {
+    DWORD got = 0;
+    const DWORD want = capacity > kChunk ? kChunk : static_cast<DWORD>(capacity);
+    if (!ReadFile(file_, buffer, want, &got, nullptr)) return -1;
+    return got;
+  }
+
+ private:
+  HANDLE file_;
+};
+
+class FileSink final : public InflateSink {
+ public:
+  explicit FileSink(HANDLE file) : file_(file) {}
+  bool Write(const unsigned char* data, std::size_t count) override {
+    return WriteAll(file_, data, count);
+  }
+
+ private:
+  HANDLE file_;
+};
+
+}  // namespace
+
+bool ComputeFileCrc(const std::wstring& path, ProgressNode& node, std::string& text) {
+  FileHandle file = OpenForReading(path);
+  if (!file) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return false;
+  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kChunk]);
+  if (!buffer) return false;
+  std::uint32_t crc = 0;
+  const std::uint64_t total = static_cast<std::uint64_t>(size.QuadPart);
+  std::uint64_t done = 0;
+  while (done < total) {
+    const std::uint64_t left = total - done;
+    const DWORD want = left > kChunk ? kChunk : static_cast<DWORD>(left);
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buffer.get(), want, &got, nullptr) || got == 0) return false;
+    crc = Crc32Update(crc, buffer.get(), got);
+    done += got;
+    AdvanceProgress(node, done);
+  }
+  text = CrcText(crc);
+  return true;
+}
+
+bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node) {
+  if (!PathExists(source)) return false;
+  DeletePath(target);
+  CreateDirectoryTree(DirectoryPart(target));
+  if (PathExists(target)) return false;
+  std::uint64_t size = 0;
+  if (!QueryFileSize(source, size) || size == 0) return false;
+  FileHandle in = OpenForReading(source);
+  if (!in) return false;
+  FileHandle out = CreateNewFile(target);
+  if (!out) return false;
+  FileSource reader(in.get());
+  FileSink writer(out.get());
+  return InflateStream(reader, writer, node);
+}
+
+}  // namespace vard

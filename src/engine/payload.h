@@ -1,0 +1,32 @@
+// Moving the patch's bytes to disk and telling what a file holds: the CRC-32 text of a
+// file, an embedded "DATA" resource written to a new file, and a zlib-stream file
+// inflated into a new file. Each advances a progress node by the bytes it has handled,
+// once per 1 MiB chunk. Main thread; fixed memory (1 MiB for the checksum, two 1 MiB
+// buffers for inflation). Sizes are 64-bit: files of 4 GiB and more are served.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vard {
+
+class ProgressNode;
+
+// CRC-32 of the whole file as "%08lx" text, read in 1 MiB chunks while others may read
+// too. False (text untouched) when the file cannot be opened, sized or read, and for an
+// empty file, which has no checksum here.
+bool ComputeFileCrc(const std::wstring& path, ProgressNode& node, std::string& text);
+
+// Writes the bytes of "DATA" resource id to target, created as a new file (an existing
+// file makes it fail untouched) together with its missing folders. False on failure,
+// leaving a partly written file for the caller to delete. A missing or unloadable
+// resource raises std::runtime_error from LoadDataResource.
+bool WriteResourceToFile(const std::wstring& target, ProgressNode& node, std::uint16_t id);
+
+// Inflates the zlib stream in source into target, created as a new file with its
+// missing folders after any stale copy has been deleted; bytes after the stream's end
+// are ignored. False on any failure, leaving a partial target for the caller to delete.
+// node may be null.
+bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node);
+
+}  // namespace vard
