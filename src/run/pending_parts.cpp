@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "cleanup/remove_saves.h"
-#include "engine/apply.h"
 #include "engine/verify.h"
 #include "manifest/pack_selection.h"
 #include "ui/text.h"
@@ -33,9 +32,6 @@ std::int64_t CollectFileEntries(FileEntryList&, const PatchConfig&, const std::w
 
 // Replaced when pre-flight verification lands.
 bool VerifyEntry(FileEntry&, ProgressNode&) { return true; }
-
-// Replaced when pack application lands.
-ApplyResult ApplyEntry(FileEntry&) { return ApplyResult::Ok; }
 
 // Replaced when save removal lands.
 void RemoveSaves(const std::wstring&, const std::wstring&) {}

@@ -1,0 +1,313 @@
+// Pack application against real files under Wine, with payloads embedded in this test
+// executable (see make_apply_payloads.py): every kind of entry, files already in their
+// new state, damaged installations, leftovers of an interrupted run, files held open by
+// another program, and a sparse game file above 4 GiB.
+#include "engine/apply.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/crc_text.h"
+#include "engine/fs/files.h"
+#include "manifest/data_resource.h"
+#include "manifest/file_entry.h"
+#include "test_support/temp_dir.h"
+#include "ui/progress_tree.h"
+
+namespace vard {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+enum : std::int32_t {
+  kOld = 1001, kNew, kDiff, kDiffZ, kNewZ, kSameOld, kSameNew, kSameDiffZ, kHugeDiff,
+  kNoSuchPayload = 999,
+};
+
+std::string Resource(std::int32_t id) {
+  const ResourceView view = LoadDataResource(static_cast<std::uint16_t>(id));
+  return std::string(reinterpret_cast<const char*>(view.bytes), view.length);
+}
+
+std::string Crc(const std::string& data) {
+  return CrcText(Crc32Update(0, reinterpret_cast<const unsigned char*>(data.data()), data.size()));
+}
+
+// Opens a file the way a running game might, for as long as it lives.
+class Holder {
+ public:
+  Holder(const std::wstring& path, DWORD share)
+      : handle_(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~Holder() { Release(); }
+  bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Release() {
+    if (held()) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class ApplyEntryTest : public ::testing::Test {
+ protected:
+  // An entry under the temporary install folder, with the progress nodes pre-flight
+  // would give it (a checksum node only when asked for).
+  FileEntry& Entry(EntryKind kind, const std::wstring& rel_dir, const std::wstring& name,
+                   bool checksum = false) {
+    auto entry = std::make_unique<FileEntry>();
+    entry->kind = kind;
+    entry->rel_dir = rel_dir;
+    entry->file_name = name;
+    entry->install_root = dir_.path() + L"\\";
+    auto& nodes = nodes_.emplace_back();
+    nodes.push_back(std::make_unique<ProgressNode>(nullptr, rel_dir + name));
+    ProgressNode* label = nodes.back().get();
+    entry->entry_node = label;
+    auto work = [&](std::uint64_t weight) {
+      nodes.push_back(std::make_unique<ProgressNode>(weight, label));
+      return nodes.back().get();
+    };
+    // Weights beyond any test file: only MarkComplete brings the entry to 1.
+    const std::uint64_t weight = std::uint64_t{1} << 40;
+    if (checksum) entry->checksum_node = work(weight);
+    entry->diff_node = work(weight);
+    entry->payload_node = work(weight);
+    entry->copy_node = work(weight);
+    entries_.push_back(std::move(entry));
+    return *entries_.back();
+  }
+
+  // An updated entry from the old to the new test file with the given payload.
+  FileEntry& Update(std::int32_t payload, bool comp, bool diff, bool checksum = false) {
+    FileEntry& e = Entry(EntryKind::Updated, L"data\\", L"level.bin", checksum);
+    e.size_org = std::to_string(old_.size());
+    e.crc_org = Crc(old_);
+    e.size = std::to_string(new_.size());
+    e.crc = Crc(new_);
+    e.id = payload;
+    e.comp = comp;
+    e.diff = diff;
+    return e;
+  }
+
+  static bool Complete(const FileEntry& e) { return Fraction(*e.entry_node) >= 1.0f; }
+
+  // No staging file anywhere below the install folder.
+  bool NoStagingFiles() const { return NoStagingIn(dir_.path()); }
+  static bool NoStagingIn(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return true;
+    bool clean = true;
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        clean = clean && NoStagingIn(folder + L"\\" + name);
+      } else if (name == L"new.dat" || name == L"undiff.dat" || name == L"tmp_uncomp.dat") {
+        clean = false;
+      }
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return clean;
+  }
+
+  std::wstring Game(const std::wstring& relative) const { return dir_.Path(relative); }
+
+  TempDir dir_;
+  const std::string old_ = Resource(kOld);
+  const std::string new_ = Resource(kNew);
+  std::vector<std::unique_ptr<FileEntry>> entries_;
+  std::vector<std::vector<std::unique_ptr<ProgressNode>>> nodes_;
+};
+
+TEST_F(ApplyEntryTest, UpdatesByDiffAndWholeFileCompressedOrNot) {
+  struct Case { std::int32_t id; bool comp; bool diff; };
+  for (const Case c : {Case{kDiffZ, true, true}, Case{kDiff, false, true},
+                       Case{kNewZ, true, false}, Case{kNew, false, false}}) {
+    SCOPED_TRACE(c.id);
+    WriteFileBytes(Game(L"data\\level.bin"), old_);
+    FileEntry& e = Update(c.id, c.comp, c.diff);
+    ASSERT_EQ(ApplyEntry(e), ApplyResult::Ok);
+    EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == new_);
+    EXPECT_TRUE(NoStagingFiles());
+    EXPECT_TRUE(Complete(e));
+  }
+}
+
+TEST_F(ApplyEntryTest, FileAlreadyUpdatedIsLeftAlone) {
+  WriteFileBytes(Game(L"data\\level.bin"), new_);
+  // A payload that does not exist proves nothing is staged.
+  FileEntry& e = Update(kNoSuchPayload, true, true, /*checksum=*/true);
+  EXPECT_EQ(ApplyEntry(e), ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == new_);
+  EXPECT_TRUE(Complete(e));
+}
+
+TEST_F(ApplyEntryTest, EqualSizedVersionsAreToldApartByChecksum) {
+  const std::string same_old = Resource(kSameOld), same_new = Resource(kSameNew);
+  auto entry = [&](std::int32_t id) -> FileEntry& {
+    FileEntry& e = Entry(EntryKind::Updated, L"", L"same.bin", /*checksum=*/true);
+    e.size_org = e.size = std::to_string(same_old.size());
+    e.crc_org = Crc(same_old);
+    e.crc = Crc(same_new);
+    e.id = id;
+    e.comp = e.diff = true;
+    return e;
+  };
+  WriteFileBytes(Game(L"same.bin"), same_old);
+  ASSERT_EQ(ApplyEntry(entry(kSameDiffZ)), ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(L"same.bin")) == same_new);
+  EXPECT_EQ(ApplyEntry(entry(kNoSuchPayload)), ApplyResult::Ok);  // already done
+  WriteFileBytes(Game(L"same.bin"), std::string(same_old.size(), 'x'));
+  FileEntry& neither = entry(kSameDiffZ);
+  EXPECT_EQ(ApplyEntry(neither), ApplyResult::Corrupted);
+  EXPECT_FALSE(Complete(neither));
+}
+
+TEST_F(ApplyEntryTest, DamagedInstallationsAreCorrupted) {
+  EXPECT_EQ(ApplyEntry(Update(kDiffZ, true, true)), ApplyResult::Corrupted);  // missing
+  WriteFileBytes(Game(L"data\\level.bin"), old_ + "extra");
+  EXPECT_EQ(ApplyEntry(Update(kDiffZ, true, true)), ApplyResult::Corrupted);  // other size
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_ + "extra");
+  std::string wrong = new_;
+  wrong[10] ^= 1;
+  WriteFileBytes(Game(L"data\\level.bin"), wrong);
+  EXPECT_EQ(ApplyEntry(Update(kDiffZ, true, true, true)), ApplyResult::Corrupted);
+  EXPECT_TRUE(NoStagingFiles());
+}
+
+TEST_F(ApplyEntryTest, AddedFiles) {
+  // Into folders that do not exist yet.
+  FileEntry& fresh = Entry(EntryKind::Added, L"local\\french\\", L"text.bin");
+  fresh.id = kNewZ;
+  fresh.comp = true;
+  fresh.crc = Crc(new_);
+  ASSERT_EQ(ApplyEntry(fresh), ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(L"local\\french\\text.bin")) == new_);
+  EXPECT_TRUE(Complete(fresh));
+
+  // Present with the new checksum: untouched, complete.
+  FileEntry& done = Entry(EntryKind::Added, L"local\\french\\", L"text.bin", true);
+  done.id = kNoSuchPayload;
+  done.crc = Crc(new_);
+  EXPECT_EQ(ApplyEntry(done), ApplyResult::Ok);
+  EXPECT_TRUE(Complete(done));
+
+  // Present with another checksum, or without a checksum node: written anew.
+  for (bool checksum : {true, false}) {
+    WriteFileBytes(Game(L"add.bin"), "something else");
+    FileEntry& e = Entry(EntryKind::Added, L"", L"add.bin", checksum);
+    e.id = kOld;
+    e.crc = Crc(old_);
+    ASSERT_EQ(ApplyEntry(e), ApplyResult::Ok);
+    EXPECT_TRUE(ReadFileBytes(Game(L"add.bin")) == old_);
+  }
+
+  // Present but empty: it has no checksum, which is a disk error.
+  WriteFileBytes(Game(L"empty.bin"), "");
+  FileEntry& empty = Entry(EntryKind::Added, L"", L"empty.bin", true);
+  empty.id = kOld;
+  EXPECT_EQ(ApplyEntry(empty), ApplyResult::DiskError);
+  EXPECT_TRUE(NoStagingFiles());
+}
+
+TEST_F(ApplyEntryTest, DeletedFiles) {
+  WriteFileBytes(Game(L"old\\gone.bin"), "bye");
+  FileEntry& e = Entry(EntryKind::Deleted, L"old\\", L"gone.bin");
+  EXPECT_EQ(ApplyEntry(e), ApplyResult::Ok);
+  EXPECT_FALSE(PathExists(Game(L"old\\gone.bin")));
+  EXPECT_TRUE(Complete(e));
+  EXPECT_EQ(ApplyEntry(Entry(EntryKind::Deleted, L"old\\", L"gone.bin")), ApplyResult::Ok);
+}
+
+TEST_F(ApplyEntryTest, LeftoversOfAnInterruptedRunAreCleared) {
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  WriteFileBytes(Game(L"data\\new.dat"), "partial");
+  WriteFileBytes(Game(L"data\\undiff.dat"), "partial");
+  WriteFileBytes(Game(L"data\\tmp_uncomp.dat"), "partial");
+  ASSERT_EQ(ApplyEntry(Update(kDiffZ, true, true)), ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == new_);
+  EXPECT_TRUE(NoStagingFiles());
+}
+
+TEST_F(ApplyEntryTest, UndeletableLeftoverIsDiskErrorAndStagingRemoved) {
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  WriteFileBytes(Game(L"data\\undiff.dat"), "held");
+  Holder holder(Game(L"data\\undiff.dat"), 0);
+  ASSERT_TRUE(holder.held());
+  EXPECT_EQ(ApplyEntry(Update(kDiffZ, true, true)), ApplyResult::DiskError);
+  EXPECT_FALSE(PathExists(Game(L"data\\new.dat")));
+  EXPECT_FALSE(PathExists(Game(L"data\\tmp_uncomp.dat")));
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_);
+}
+
+TEST_F(ApplyEntryTest, GameFileInUseIsNeverLostAndASecondRunFinishes) {
+  // Held with read sharing only: it can be sized, checksummed and read as the old
+  // file of the diff, but not replaced.
+  for (bool diff : {true, false}) {
+    SCOPED_TRACE(diff);
+    WriteFileBytes(Game(L"data\\level.bin"), old_);
+    Holder holder(Game(L"data\\level.bin"), FILE_SHARE_READ);
+    ASSERT_TRUE(holder.held());
+    FileEntry& first = Update(diff ? kDiffZ : kNewZ, true, diff);
+    EXPECT_EQ(ApplyEntry(first), ApplyResult::DiskError);
+    EXPECT_FALSE(Complete(first));
+    holder.Release();
+    EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_);
+    EXPECT_TRUE(NoStagingFiles());
+    ASSERT_EQ(ApplyEntry(Update(diff ? kDiffZ : kNewZ, true, diff)), ApplyResult::Ok);
+    EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == new_);
+  }
+  // Held without any sharing: even its size cannot be read.
+  Holder exclusive(Game(L"data\\level.bin"), 0);
+  EXPECT_EQ(ApplyEntry(Update(kDiffZ, true, true)), ApplyResult::DiskError);
+}
+
+TEST_F(ApplyEntryTest, MissingPayloadIsRaised) {
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  try {
+    ApplyEntry(Update(kNoSuchPayload, true, true));
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "Cannot find resource");
+  }
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_);
+}
+
+TEST_F(ApplyEntryTest, SparseGameFileAboveFourGibibytes) {
+  const std::wstring path = Game(L"huge.pak");
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(std::uint64_t{1} << 32);
+  DWORD written = 0;
+  ASSERT_TRUE(SetFilePointerEx(file, at, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(WriteFile(file, "Z", 1, &written, nullptr));
+  CloseHandle(file);
+
+  const std::string expected = "Z and a new tail";
+  FileEntry& e = Entry(EntryKind::Updated, L"", L"huge.pak");
+  e.size_org = "4294967297";  // the low 32 bits alone would say 1
+  e.size = std::to_string(expected.size());
+  e.crc = Crc(expected);
+  e.id = kHugeDiff;
+  e.diff = true;
+  ASSERT_EQ(ApplyEntry(e), ApplyResult::Ok);
+  EXPECT_EQ(ReadFileBytes(path), expected);
+  EXPECT_TRUE(NoStagingFiles());
+}
+
+}  // namespace
+}  // namespace vard
