@@ -2,8 +2,12 @@
 """Static checks of a built patcher.exe: the DLLs it imports (from `objdump -p`) are all
 system DLLs, and its resources hold the administrator manifest and icon 101.
 
-usage: check_pe.py OBJDUMP EXE [--resource TYPE:ID ...]
+usage: check_pe.py OBJDUMP EXE [--resource TYPE:ID ...] [--patch-rc RC]
+
+--patch-rc: every "DATA" resource the script (mkpatch's patch_data.rc) lists must be in the
+exe with exactly the bytes of the file it names.
 """
+import re
 import struct
 import subprocess
 import sys
@@ -51,6 +55,10 @@ def resources(exe):
         named, ids = struct.unpack_from("<HH", data, base + d + 12)
         for i in range(named + ids):
             name, target = struct.unpack_from("<II", data, base + d + 16 + 8 * i)
+            if name & 0x80000000:  # a named entry: length-prefixed UTF-16 text
+                at = base + (name & 0x7FFFFFFF)
+                length = struct.unpack_from("<H", data, at)[0]
+                name = data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
             yield name, target
 
     found = {}
@@ -64,7 +72,12 @@ def resources(exe):
 
 def main():
     objdump, exe = sys.argv[1], sys.argv[2]
-    wanted = [tuple(int(x) for x in a.split(":")) for a in sys.argv[3:] if a != "--resource"]
+    args = sys.argv[3:]
+    patch_rc = None
+    if "--patch-rc" in args:
+        patch_rc = args[args.index("--patch-rc") + 1]
+        del args[args.index("--patch-rc"):args.index("--patch-rc") + 2]
+    wanted = [tuple(int(x) for x in a.split(":")) for a in args if a != "--resource"]
     failures = []
     dlls = imports(objdump, exe)
     foreign = [d for d in dlls if d not in SYSTEM_DLLS and not d.startswith("api-ms-win-")]
@@ -79,6 +92,15 @@ def main():
     for key in wanted:
         if key not in res:
             failures.append("missing resource type %d id %d" % key)
+    if patch_rc:
+        listed = re.findall(r'^(\d+) DATA "(.*)"$', open(patch_rc).read(), re.M)
+        if not any(int(i) == 5001 for i, _ in listed):
+            failures.append("%s lists no main manifest 5001" % patch_rc)
+        for rid, path in listed:
+            got = b"".join(res.get(("DATA", int(rid)), {}).values())
+            if got != open(path.replace('\\"', '"').replace("\\\\", "\\"), "rb").read():
+                failures.append("DATA %s differs from %s or is missing" % (rid, path))
+        print("%s carries the %d DATA resources of %s" % (exe, len(listed), patch_rc))
     print("%s imports: %s" % (exe, ", ".join(dlls)))
     for f in failures:
         print("FAIL: " + f)
