@@ -3,6 +3,7 @@
 #include "engine/inflate_loop.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +53,9 @@ class VectorSink final : public InflateSink {
 
 // Pipes input through an external command, as files in a scratch folder.
 Bytes Through(const std::string& command, const Bytes& input) {
-  const auto dir = std::filesystem::temp_directory_path() / "vard-inflate-test";
+  // Per process: other checkouts may run the same test at the same time.
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("vard-inflate-test-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const auto in = dir / "in", out = dir / "out";
   std::ofstream(in, std::ios::binary)

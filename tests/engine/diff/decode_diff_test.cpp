@@ -3,6 +3,7 @@
 #include "engine/diff/decode_diff.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -205,7 +206,7 @@ class FileStreams : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
-           ("vard-diff-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           ("vard-diff-" + std::to_string(::getpid()) +
             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
