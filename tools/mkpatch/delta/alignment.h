@@ -23,7 +23,7 @@ struct AlignedRegion {
 struct AlignmentParams {
   // A fresh exact match must beat the current alignment by more than this many bytes
   // before the encoder moves to it: a short far-away match costs two seeks.
-  size_t switch_margin = 8;
+  size_t switch_margin = 4;
 };
 
 std::vector<AlignedRegion> AlignFiles(const uint8_t* old, size_t old_size, const uint8_t* neu,

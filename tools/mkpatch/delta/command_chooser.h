@@ -13,9 +13,10 @@
 namespace vard::mkpatch {
 
 struct CommandParams {
-  // Equal runs inside a region shorter than this are sent as replaced data: a copy and the
-  // mode switch back cost about five bytes and break the compressor's literal runs.
-  size_t min_copy = 8;
+  // Equal runs inside a region shorter than this are sent as replaced data. A copy and the
+  // mode switch back cost five bytes, but they repeat and compress well, so short runs are
+  // often worth copying; the encoder tries more than one value.
+  size_t min_copy = 1;
 };
 
 std::vector<uint8_t> WriteCommands(const uint8_t* old, size_t old_size, const uint8_t* neu,
