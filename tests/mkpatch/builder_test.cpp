@@ -7,7 +7,9 @@
 
 #include "mkpatch/file_io.h"
 #include "mkpatch/input_error.h"
+#include "manifest/patch_config.h"
 #include "mkpatch/manifest_writer.h"
+#include "mkpatch/patch_builder.h"
 #include "mkpatch/path_rules.h"
 #include "mkpatch/payload_writer.h"
 #include "mkpatch/project_file.h"
@@ -165,6 +167,70 @@ TEST(RequiredSpace, CoversGrowthAndTheLargestStagingPeak) {
 TEST(ResourceIds, AvoidThePatchersOwn) {
   for (int id : {101, 105, 200, 225, 5001}) EXPECT_TRUE(IsReservedId(id)) << id;
   for (int id : {100, 106, 226, 5002, 65535}) EXPECT_FALSE(IsReservedId(id)) << id;
+}
+
+// A whole build through the library: a base pack and a French pack, then the manifests read
+// back by the patcher's own parser, and the self-check catching a damaged payload.
+TEST(Build, ManifestsReadByThePatcherAndSelfCheckCatchesDamage) {
+  TempTree root;
+  root.Write("old/base/game.exe", std::string(50000, 'a') + "version 1.00" + std::string(50000, 'b'));
+  root.Write("new/base/game.exe", std::string(50000, 'a') + "version 1.01!" + std::string(50000, 'b'));
+  root.Write("old/base/gone.txt", "old");
+  root.Write("new/base/added.txt", "new file");
+  root.Write("old/fr/menu.xml", "<menu>Jouer</menu>");
+  root.Write("new/fr/menu.xml", "<menu>Jouer</menu><menu>Quitter</menu>");
+  root.Write("p.toml", R"(from = "1.00"
+to = "1.01"
+[registry]
+reg_path = { key = 'SOFTWARE\Korax\Demo', value = "InstallPath" }
+reg_version = { key = 'SOFTWARE\Korax\Demo', value = "Version" }
+reg_version2 = { key = 'SOFTWARE\Korax\Un', value = "DisplayVersion" }
+reg_language = { key = 'SOFTWARE\Korax\Demo', value = "Language" }
+[[language]]
+[[language.pack]]
+old = "old/base"
+new = "new/base"
+[[language]]
+name = "french"
+[[language.pack]]
+root = "local/french/"
+old = "old/fr"
+new = "new/fr"
+)");
+  const Project project = LoadProject(root.path() / "p.toml");
+  const fs::path out = root.path() / "res";
+  fs::create_directories(out);
+  BuildStats stats;
+  const PatchPlan plan = PlanPatch(project, out, stats);
+  WriteManifestsAndScript(plan, out);
+  EXPECT_EQ(stats.added, 1u);
+  EXPECT_EQ(stats.updated, 2u);
+  EXPECT_EQ(stats.deleted, 1u);
+  ASSERT_EQ(plan.sections.size(), 2u);
+  EXPECT_EQ(plan.sections[1].packs[0].root, "local\\french");
+  const PlannedFile& exe = plan.sections[0].packs[0].updated[0];
+  EXPECT_TRUE(exe.diff);
+  EXPECT_LT(exe.comp_size, 200u);
+  EXPECT_EQ(exe.subpath, "/game.exe");
+
+  const Bytes main_xml = ReadWholeFile(ManifestPath(out, kMainManifestId));
+  const PatchConfig config = ParsePatchConfig({main_xml.data(), main_xml.size()});
+  EXPECT_EQ(config.from, "1.00");
+  EXPECT_EQ(config.to, "1.01");
+  EXPECT_EQ(config.reg_version2.key_path, "SOFTWARE\\Korax\\Un");
+  EXPECT_EQ(config.reg_language.value_name, "Language");
+  const std::string text(main_xml.begin(), main_xml.end());
+  EXPECT_NE(text.find("<language name=\"french\" required_space=\""), std::string::npos);
+  EXPECT_NE(text.find("<pack root=\"local\\french\" id=\""), std::string::npos);
+
+  EXPECT_TRUE(SelfCheck(plan, out, nullptr).empty());
+  // One flipped byte in the diff payload must be caught before anything is shipped.
+  Bytes payload = ReadWholeFile(PayloadPath(out, exe.id));
+  payload[payload.size() / 2] ^= 0x40;
+  WriteWholeFile(PayloadPath(out, exe.id), payload);
+  const auto problems = SelfCheck(plan, out, nullptr);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("game.exe"), std::string::npos) << problems[0];
 }
 
 }  // namespace
