@@ -81,9 +81,10 @@ def libcrypto_pair():
 
 
 def timed(cmd):
+    """Wall-clock seconds and standard output of one run."""
     start = time.monotonic()
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return time.monotonic() - start
+    r = subprocess.run(cmd, check=True, capture_output=True, text=True)
+    return time.monotonic() - start, r.stdout
 
 
 def measure(old, new, tag):
@@ -91,21 +92,20 @@ def measure(old, new, tag):
     d = os.path.join(WORK, tag)
     os.makedirs(d, exist_ok=True)
     raw = os.path.join(d, "mkpatch.diff")
-    t = timed([MKPATCH, "diff", old, new, raw])
-    out = run([MKPATCH, "diff", old, new, raw]).stdout
+    t, out = timed([MKPATCH, "diff", old, new, raw])
     size = int(re.search(r"\((\d+) compressed\)", out).group(1))
     check = os.path.join(d, "mkpatch.check")
     run([MKPATCH, "apply", old, raw, check])
     assert open(check, "rb").read() == open(new, "rb").read(), "mkpatch round trip failed"
     rows.append(("mkpatch (libdeflate 12)", size, t))
     p = os.path.join(d, "bsdiff.patch")
-    rows.append(("bsdiff", None, timed(["bsdiff", old, new, p])))
-    rows[-1] = ("bsdiff", os.path.getsize(p), rows[-1][2])
+    t, _ = timed(["bsdiff", old, new, p])
+    rows.append(("bsdiff", os.path.getsize(p), t))
     p = os.path.join(d, "xdelta3.vcdiff")
-    t = timed(["xdelta3", "-9", "-f", "-e", "-s", old, new, p])
+    t, _ = timed(["xdelta3", "-9", "-f", "-e", "-s", old, new, p])
     rows.append(("xdelta3 -9", os.path.getsize(p), t))
     p = os.path.join(d, "zstd.patch")
-    t = timed(["zstd", "-q", "-f", "-19", "--long=27", "--patch-from=" + old, new, "-o", p])
+    t, _ = timed(["zstd", "-q", "-f", "-19", "--long=27", "--patch-from=" + old, new, "-o", p])
     rows.append(("zstd -19 --long=27 --patch-from", os.path.getsize(p), t))
     return rows
 
