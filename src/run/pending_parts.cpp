@@ -3,8 +3,6 @@
 #include <windows.h>
 
 #include "cleanup/remove_saves.h"
-#include "engine/verify.h"
-#include "manifest/pack_selection.h"
 #include "ui/text.h"
 #include "ui/ui_state.h"
 #include "ui/windows_ui.h"
@@ -26,12 +24,6 @@ void StopUi() {
 
 // Replaced when the progress window lands.
 HWND CurrentProgressWindowHandle() { return nullptr; }
-
-// Replaced when pack selection lands.
-std::int64_t CollectFileEntries(FileEntryList&, const PatchConfig&, const std::wstring&) { return 0; }
-
-// Replaced when pre-flight verification lands.
-bool VerifyEntry(FileEntry&, ProgressNode&) { return true; }
 
 // Replaced when save removal lands.
 void RemoveSaves(const std::wstring&, const std::wstring&) {}

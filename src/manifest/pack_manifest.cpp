@@ -1,0 +1,98 @@
+#include "manifest/pack_manifest.h"
+
+#include <tinyxml.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "engine/fs/paths.h"
+#include "engine/fs/text.h"
+
+namespace vard {
+
+namespace {
+
+[[noreturn]] void FailFilePatch() { throw std::runtime_error("FilePatch"); }
+
+// True when some component of a cleaned path (backslash-separated) is one that Windows
+// resolves to the current or the parent folder: "." and "..", and, since Win32 drops
+// trailing dots and spaces from a component, any component made only of dots and spaces.
+bool HasDotComponent(const std::wstring& cleaned) {
+  std::size_t start = 0;
+  while (start <= cleaned.size()) {
+    std::size_t end = cleaned.find(L'\\', start);
+    if (end == std::wstring::npos) end = cleaned.size();
+    if (end > start) {
+      bool only_dots_and_spaces = true;
+      bool has_dot = false;
+      for (std::size_t i = start; i < end; ++i) {
+        if (cleaned[i] == L'.') {
+          has_dot = true;
+        } else if (cleaned[i] != L' ') {
+          only_dots_and_spaces = false;
+          break;
+        }
+      }
+      if (only_dots_and_spaces && has_dot) return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string RequireAttribute(const TiXmlElement& element, const char* name) {
+  const char* text = element.Attribute(name);
+  if (text == nullptr) FailFilePatch();
+  return text;
+}
+
+std::int32_t ReadManifestInt(const char* text) {
+  const long long value = std::strtoll(text, nullptr, 10);
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long long>(value)));
+}
+
+std::unique_ptr<FileEntry> ParseFileEntry(const TiXmlElement& element, EntryKind kind,
+                                          const std::wstring& install_root,
+                                          const std::wstring& pack_root) {
+  auto entry = std::make_unique<FileEntry>();
+  entry->kind = kind;
+
+  entry->install_root = install_root;
+  if (entry->install_root.empty()) FailFilePatch();
+
+  const std::wstring root = NormalizePath(pack_root, false, false);
+  if (HasDotComponent(root)) FailFilePatch();
+
+  const std::wstring subpath =
+      NormalizePath(Utf8ToWide(RequireAttribute(element, "subpath")), false, false);
+  if (subpath.empty() || HasDotComponent(subpath)) FailFilePatch();
+
+  const std::wstring joined = root + L"\\" + subpath;
+  entry->rel_dir = DirectoryPart(joined);
+  entry->file_name = FileNamePart(joined);
+  if (entry->file_name.empty()) FailFilePatch();
+
+  if (kind == EntryKind::Deleted) return entry;
+
+  entry->crc = RequireAttribute(element, "crc");
+  entry->size = RequireAttribute(element, "size");
+  entry->id = ReadManifestInt(RequireAttribute(element, "id").c_str());
+  if (ReadManifestInt(RequireAttribute(element, "comp").c_str()) == 1) {
+    entry->comp = true;
+    entry->comp_size = RequireAttribute(element, "comp_size");
+  }
+
+  if (kind != EntryKind::Updated) return entry;
+
+  entry->crc_org = RequireAttribute(element, "crc_org");
+  entry->size_org = RequireAttribute(element, "size_org");
+  if (ReadManifestInt(RequireAttribute(element, "diff").c_str()) == 1) {
+    entry->diff = true;
+    entry->diff_size = RequireAttribute(element, "diff_size");
+  }
+  return entry;
+}
+
+}  // namespace vard
