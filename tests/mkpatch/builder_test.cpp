@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "mkpatch/file_io.h"
 #include "mkpatch/input_error.h"
+#include "manifest/pack_selection.h"
 #include "manifest/patch_config.h"
 #include "mkpatch/manifest_writer.h"
 #include "mkpatch/patch_builder.h"
@@ -170,7 +172,8 @@ TEST(ResourceIds, AvoidThePatchersOwn) {
 }
 
 // A whole build through the library: a base pack and a French pack, then the manifests read
-// back by the patcher's own parser, and the self-check catching a damaged payload.
+// back by the patcher's own parser and pack selection, and the self-check catching a
+// damaged payload.
 TEST(Build, ManifestsReadByThePatcherAndSelfCheckCatchesDamage) {
   TempTree root;
   root.Write("old/base/game.exe", std::string(50000, 'a') + "version 1.00" + std::string(50000, 'b'));
@@ -222,6 +225,31 @@ new = "new/fr"
   const std::string text(main_xml.begin(), main_xml.end());
   EXPECT_NE(text.find("<language name=\"french\" required_space=\""), std::string::npos);
   EXPECT_NE(text.find("<pack root=\"local\\french\" id=\""), std::string::npos);
+
+  // The patcher's own pack selection reads what the build wrote, per installation language.
+  std::map<int, Bytes> resources;
+  auto fetch = [&](uint16_t id) -> ResourceView {
+    if (!resources.count(id)) {
+      const fs::path path = fs::exists(ManifestPath(out, id)) ? ManifestPath(out, id) : PayloadPath(out, id);
+      resources[id] = ReadWholeFile(path);
+    }
+    return {resources[id].data(), resources[id].size()};
+  };
+  FileEntryList english, french;
+  const int64_t english_space = SelectFileEntries(9, fetch, L"C:\\Games\\Demo", english);
+  const int64_t french_space = SelectFileEntries(1036, fetch, L"C:\\Games\\Demo", french);
+  EXPECT_EQ(english_space, static_cast<int64_t>(plan.sections[0].required_space));
+  EXPECT_EQ(french_space, static_cast<int64_t>(plan.sections[0].required_space +
+                                               plan.sections[1].required_space));
+  ASSERT_EQ(english.size(), 3u);  // added, updated, deleted of the base pack
+  ASSERT_EQ(french.size(), 4u);
+  EXPECT_EQ(DisplayName(*french[0]), L"added.txt");
+  EXPECT_EQ(french[1]->kind, EntryKind::Updated);
+  EXPECT_EQ(french[1]->crc_org, exe.crc_org);
+  EXPECT_EQ(ReadManifestNumber(french[1]->diff_size), static_cast<int64_t>(exe.diff_size));
+  EXPECT_EQ(french[2]->kind, EntryKind::Deleted);
+  EXPECT_EQ(DisplayName(*french[3]), L"local\\french\\menu.xml");
+  EXPECT_EQ(TargetPath(*french[3]), L"C:\\Games\\Demo\\local\\french\\menu.xml");
 
   EXPECT_TRUE(SelfCheck(plan, out, nullptr).empty());
   // One flipped byte in the diff payload must be caught before anything is shipped.
