@@ -2,7 +2,6 @@
 // deleted from this file when its subsystem's real function lands.
 #include <windows.h>
 
-#include "cleanup/remove_saves.h"
 #include "ui/text.h"
 #include "ui/ui_state.h"
 #include "ui/windows_ui.h"
@@ -24,8 +23,5 @@ void StopUi() {
 
 // Replaced when the progress window lands.
 HWND CurrentProgressWindowHandle() { return nullptr; }
-
-// Replaced when save removal lands.
-void RemoveSaves(const std::wstring&, const std::wstring&) {}
 
 }  // namespace vard
