@@ -1,0 +1,86 @@
+#include "ui/progress_window.h"
+
+#include <cwchar>
+
+#include "ui/skin_image.h"
+#include "ui/skin_window.h"
+#include "ui/ui_lock.h"
+
+namespace vard {
+
+void FormatPercentage(float total_progress, wchar_t (&buffer)[64]) {
+  swprintf_s(buffer, 64, L"%d%%", static_cast<int>(total_progress * 100));
+}
+
+int BarClipRight(int left, int bar_width, float progress) {
+  return left + static_cast<int>(bar_width * progress);
+}
+
+ProgressWindow::ProgressWindow() {
+  SetCurrentProgressWindow(this);
+  try {
+    Build();
+  } catch (...) {
+    ReleaseImages();
+    throw;
+  }
+}
+
+void ProgressWindow::Build() {
+  LoadSkinImage(background, 103);
+  LoadSkinImage(item_bar, 104);
+  LoadSkinImage(total_bar, 105);
+  canvas.Create(background.width, background.height);
+  alpha = 0;
+  HWND created = CreateSkinWindow("VardClass", background.width, background.height, this);
+  {
+    UiLockGuard lock;  // the main thread reads the handle as the owner of its boxes
+    window = created;
+  }
+  Draw(UiSnapshot{});
+  ShowWindow(window, SW_SHOW);
+}
+
+ProgressWindow::~ProgressWindow() { ReleaseImages(); }
+
+void ProgressWindow::ReleaseImages() {
+  UiLockGuard lock;
+  background.Clear();
+  total_bar.Clear();
+  item_bar.Clear();
+  canvas.Clear();
+  SetCurrentProgressWindow(nullptr);
+}
+
+void ProgressWindow::Draw(const UiSnapshot& snapshot) {
+  using L = ProgressLayout;
+  UiLockGuard lock;
+  if (background.Empty() || window == nullptr) return;
+  CopyImage(canvas, background);
+  LayeredFrame frame(background.width, background.height);
+  const COLORREF white = RGB(255, 255, 255);
+  RenderText(canvas, frame.dc(), background.width / 2, L::kTitleY, snapshot.title, white,
+             L::kSmallFontHeight, L::kSmallFontWeight, 1);
+  RenderText(canvas, frame.dc(), L::kDetailX, L::kDetailY, snapshot.detail, white,
+             L::kSmallFontHeight, L::kSmallFontWeight, 0);
+  RenderText(canvas, frame.dc(), L::kStatusX, L::kStatusY, snapshot.status, white,
+             L::kSmallFontHeight, L::kSmallFontWeight, 0);
+  wchar_t percentage[64];
+  FormatPercentage(snapshot.total_progress, percentage);
+  RenderText(canvas, frame.dc(), L::kPercentX, L::kPercentY, percentage, white,
+             L::kPercentFontHeight, L::kPercentFontWeight, 2);
+
+  DrawImage(canvas, frame.dc(), 0, 0);
+  const RECT item_clip{L::kItemBarLeft, L::kItemBarTop,
+                       BarClipRight(L::kItemBarLeft, item_bar.width, snapshot.item_progress),
+                       L::kItemBarTop + item_bar.height};
+  DrawImage(item_bar, frame.dc(), L::kItemBarLeft, L::kItemBarTop, &item_clip);
+  const RECT total_clip{L::kTotalBarLeft, L::kTotalBarTop,
+                        BarClipRight(L::kTotalBarLeft, total_bar.width, snapshot.total_progress),
+                        L::kTotalBarTop + total_bar.height};
+  DrawImage(total_bar, frame.dc(), L::kTotalBarLeft, L::kTotalBarTop, &total_clip);
+  frame.Present(window, background, alpha);
+  ++frames_drawn;
+}
+
+}  // namespace vard

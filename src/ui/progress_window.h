@@ -1,0 +1,63 @@
+// The progress window: the layered window of the UI thread, drawn from the skin background
+// with the title, status, detail and percentage texts and the item and total bars.
+// Created, drawn and destroyed on the UI thread only; its images are guarded by the UI lock.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/cx_image.h"
+#include "ui/ui_state.h"
+
+namespace vard {
+
+// Where the texts and bars sit on the 519 x 316 background. A text's y is the top-down
+// row of its box's bottom line.
+struct ProgressLayout {
+  static constexpr int kTitleY = 125;
+  static constexpr int kDetailX = 35, kDetailY = 192;
+  static constexpr int kStatusX = 35, kStatusY = 179;
+  static constexpr int kPercentX = 500, kPercentY = 265;
+  static constexpr int kItemBarLeft = 28, kItemBarTop = 196;
+  static constexpr int kTotalBarLeft = 28, kTotalBarTop = 221;
+  static constexpr int kSmallFontHeight = 8, kSmallFontWeight = 400;
+  static constexpr int kPercentFontHeight = 20, kPercentFontWeight = 600;
+};
+
+class ProgressWindow {
+ public:
+  // Becomes the current progress window at once, loads skin images 103, 104 and 105 and
+  // creates the hidden, fully transparent window, draws it once and shows it. Throws
+  // "Cannot load internal resource" or "Cannot create GUI"; on a throw it is no longer the
+  // current progress window.
+  ProgressWindow();
+  // Destroys the images and stops being the current progress window, under the UI lock.
+  // The window itself is left to the system, which destroys it with its thread.
+  ~ProgressWindow();
+  ProgressWindow(const ProgressWindow&) = delete;
+  ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+  // One frame from the snapshot at the current opacity; holds the UI lock throughout.
+  void Draw(const UiSnapshot& snapshot);
+
+  int alpha = 0;
+  CxImage background;
+  CxImage total_bar;
+  CxImage item_bar;
+  CxImage canvas;
+  HWND window = nullptr;
+  // Frames pushed to the window so far; lets a test see that changes were coalesced.
+  int frames_drawn = 0;
+
+ private:
+  void Build();
+  void ReleaseImages();
+};
+
+// The text shown for a total progress in [0, 1]: whole percent, truncated ("99%" for
+// 0.999, "100%" for 1).
+void FormatPercentage(float total_progress, wchar_t (&buffer)[64]);
+
+// Right edge of a bar's clip rectangle: the left part of the bar in proportion.
+int BarClipRight(int left, int bar_width, float progress);
+
+}  // namespace vard
