@@ -149,8 +149,12 @@ int FramesDrawn() {
   return window ? window->frames_drawn : -1;
 }
 
-// The UI thread draws within one 20 ms poll plus a frame; this is generous for Wine.
-void WaitForFrame() { Sleep(250); }
+// Waits until the UI thread has drawn a frame beyond the count given (it polls every
+// 20 ms; frames are slow under Wine), then a little for the X server to show it.
+void WaitForFrameAfter(int frames) {
+  for (int i = 0; i < 500 && FramesDrawn() <= frames; ++i) Sleep(10);
+  Sleep(100);
+}
 
 TEST(SkinImages, LoadFromResourcesOrFailWithTheirMessages) {
   CxImage image;
@@ -324,30 +328,31 @@ TEST(Splash, FadesInCentredShowsOnlyItsOpaquePixelsAndIsHiddenAfterwards) {
   HWND window = nullptr;
   for (int i = 0; i < 200 && !window; ++i, Sleep(10)) window = FindWindowA("VardSplashClass", "Patch");
   ASSERT_NE(window, nullptr);
-  // Wait for the end of the fade-in (255 frames; slow under Wine): the centre pixel, fully
-  // opaque in the image, shows its exact colour only at full window opacity.
+  // Screenshots until the end of the fade-in (255 frames; slow under Wine): then every
+  // fully opaque image pixel shows its exact colour and every transparent one the backdrop.
   const POINT origin = WindowOrigin(window);
   ScreenShot shot;
-  for (int i = 0; i < 600; ++i, Sleep(50)) {
+  int transparent_wrong = 0, opaque_wrong = 0, transparent = 0, opaque = 0;
+  for (int i = 0; i < 600 && !done; ++i, Sleep(50)) {
     shot = ScreenShot::Take();
-    if (shot.At(origin.x + 259, origin.y + 100) == PixelOf(image, 259, 100)) break;
+    transparent_wrong = opaque_wrong = transparent = opaque = 0;
+    for (int y = 0; y < image.height; ++y)
+      for (int x = 0; x < image.width; ++x) {
+        const Rgb seen = shot.At(origin.x + x, origin.y + y);
+        if (AlphaOf(image, x, y) == 0) {
+          ++transparent;
+          transparent_wrong += !(seen == kBackdrop);
+        } else if (AlphaOf(image, x, y) == 255) {
+          ++opaque;
+          opaque_wrong += !(seen == PixelOf(image, x, y));
+        }
+      }
+    if (opaque_wrong == 0) break;
   }
-  ASSERT_FALSE(done);
+  ASSERT_FALSE(done) << "the splash ended before it was seen fully opaque";
   shot.SavePng(ShotPath("01_splash.png"));
   EXPECT_EQ(origin.x, (GetSystemMetrics(SM_CXFULLSCREEN) - 519) / 2);
   EXPECT_EQ(origin.y, (GetSystemMetrics(SM_CYFULLSCREEN) - 126) / 2);
-  int transparent_wrong = 0, opaque_wrong = 0, transparent = 0, opaque = 0;
-  for (int y = 0; y < image.height; ++y)
-    for (int x = 0; x < image.width; ++x) {
-      const Rgb seen = shot.At(origin.x + x, origin.y + y);
-      if (AlphaOf(image, x, y) == 0) {
-        ++transparent;
-        transparent_wrong += !(seen == kBackdrop);
-      } else if (AlphaOf(image, x, y) == 255) {
-        ++opaque;
-        opaque_wrong += !(seen == PixelOf(image, x, y));
-      }
-    }
   EXPECT_GT(transparent, 300);
   EXPECT_GT(opaque, 50000);
   EXPECT_EQ(transparent_wrong, 0);
@@ -390,6 +395,9 @@ TEST(ProgressWindow, WholeLifeOnScreen) {
   EXPECT_EQ(shot.At(origin.x + 2, origin.y + 2), kBackdrop);  // a transparent corner
 
   // Item 0.5 shows 231 columns of the item bar; 0.999 shows "99%".
+  // Each change is made under the UI lock, so it reaches the screen as one frame.
+  EnterUiLock();
+  int frames = FramesDrawn();
   state.status = L"Installing:";
   state.detail = L"data\\maps\\level01.pak";
   state.item_progress = 0.5f;
@@ -398,7 +406,8 @@ TEST(ProgressWindow, WholeLifeOnScreen) {
   SetDetailText(state.detail);
   SetItemProgress(state.item_progress);
   SetTotalProgress(state.total_progress);
-  WaitForFrame();
+  LeaveUiLock();
+  WaitForFrameAfter(frames);
   shot = ScreenShot::Take();
   shot.SavePng(ShotPath("03_installing.png"));
   EXPECT_EQ(BarColumnsShown(shot, origin, 28, 196, item_bar), 231);
@@ -421,7 +430,8 @@ TEST(ProgressWindow, WholeLifeOnScreen) {
   SetDetailText(L"data\\second.pak");
   state.detail = L"data\\second.pak";
   LeaveUiLock();
-  WaitForFrame();
+  WaitForFrameAfter(frames_before);
+  Sleep(200);
   EXPECT_EQ(FramesDrawn(), frames_before + 1);
   shot = ScreenShot::Take();
   EXPECT_EQ(Differences(shot, origin, ExpectedCanvas(background, state), RECT{28, 160, 491, 195}), 0);
@@ -429,8 +439,11 @@ TEST(ProgressWindow, WholeLifeOnScreen) {
   // Moved by the player: the next frame is drawn at the new place.
   SetWindowPos(window, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   state.item_progress = 0.25f;
+  EnterUiLock();
+  frames = FramesDrawn();
   SetItemProgress(state.item_progress);
-  WaitForFrame();
+  LeaveUiLock();
+  WaitForFrameAfter(frames);
   origin = WindowOrigin(window);
   EXPECT_EQ(origin.x, 40);
   EXPECT_EQ(origin.y, 30);
@@ -441,13 +454,16 @@ TEST(ProgressWindow, WholeLifeOnScreen) {
   EXPECT_EQ(shot.At(700, 500), kBackdrop);  // inside the old place only
 
   // Success, 100 %, and the final box owned by the window.
+  EnterUiLock();
+  frames = FramesDrawn();
   state.status = L"Success!";
   state.detail = L"";
   state.total_progress = 1.0f;
   SetStatusText(state.status);
   SetDetailText(state.detail);
   SetTotalProgress(state.total_progress);
-  WaitForFrame();
+  LeaveUiLock();
+  WaitForFrameAfter(frames);
   shot = ScreenShot::Take();
   shot.SavePng(ShotPath("05_success.png"));
   EXPECT_EQ(Differences(shot, origin, ExpectedCanvas(background, state), percent_area), 0);
