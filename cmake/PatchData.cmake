@@ -6,7 +6,8 @@
 # tree as an external project (in VARD_NATIVE_TOOLS_DIR, default build/native-tools of the
 # source tree, shared by the win32 and win64 presets; with the host compiler), the demo
 # game is generated and its patch built into <build>/demo-patch before the resources are
-# compiled. Sets VARD_PATCH_DATA_RC and VARD_PATCH_DATA_DEPENDS for patcher.rc.
+# compiled. Sets VARD_PATCH_DATA_RC and VARD_PATCH_DATA_DEPENDS for patcher.rc, and
+# VARD_PATCH_ICON when the patch brings its own icon.
 set(VARD_PATCH_RC "" CACHE FILEPATH "Resource script of the patch to embed (empty: the demo patch)")
 
 if(VARD_PATCH_RC)
@@ -17,6 +18,10 @@ if(VARD_PATCH_RC)
   file(GLOB _patch_files CONFIGURE_DEPENDS ${_patch_dir}/*.xml ${_patch_dir}/*.bin)
   set(VARD_PATCH_DATA_RC ${VARD_PATCH_RC})
   set(VARD_PATCH_DATA_DEPENDS ${VARD_PATCH_RC} ${_patch_files})
+  # A project's own icon (skin.icon) is written beside the script.
+  if(EXISTS ${_patch_dir}/101.ico)
+    set(VARD_PATCH_ICON ${_patch_dir}/101.ico)
+  endif()
   set_property(GLOBAL PROPERTY VARD_PATCH_DATA_RC ${VARD_PATCH_DATA_RC})
   return()
 endif()

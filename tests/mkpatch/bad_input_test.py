@@ -119,8 +119,27 @@ with tempfile.TemporaryDirectory() as tmp:
     for sub in ("build", "diff", "apply"):
         expect(sub + " --help", [sub, "--help"], 0, "Usage:")
 
+    with_skin = project(tmp)
+    with open(with_skin, "a") as f:
+        f.write('[skin]\nsplash = "p.toml"\n')
+    expect("skin image", ["build", with_skin, "--out", out], 2, "not supported")
+    write(os.path.join(tmp, "not.ico"), b"PNG not an icon at all....")
+    with_icon = project(tmp)
+    with open(with_icon, "a") as f:
+        f.write('[skin]\nicon = "not.ico"\n')
+    expect("bad icon", ["build", with_icon, "--out", out], 2, "not an .ico file")
+    write(os.path.join(tmp, "good.ico"), b"\0\0\1\0\1\0" + b"\x10" * 16 + b"image")
+    with_icon = project(tmp)
+    with open(with_icon, "a") as f:
+        f.write('[skin]\nicon = "good.ico"\n')
+    expect("icon", ["build", with_icon, "--out", out, "--resources-only"], 0, "1 updated")
+    if not os.path.exists(os.path.join(out, "resources", "101.ico")):
+        failures.append("the project's icon was not written beside the patch data")
+
     expect("good build", ["build", project(tmp), "--out", out, "--resources-only"], 0,
            "1 updated")
+    if os.path.exists(os.path.join(out, "resources", "101.ico")):
+        failures.append("an icon of an earlier build stayed in the resources")
     if not os.path.exists(os.path.join(out, "resources", "5001.xml")):
         failures.append("good build wrote no main manifest")
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <sstream>
 
+#include "mkpatch/file_io.h"
 #include "mkpatch/input_error.h"
 #include "mkpatch/path_rules.h"
 
@@ -139,11 +140,19 @@ Project LoadProject(const std::filesystem::path& file) {
         throw InputError(std::string("project file: skin.") + key + " file not found: " + p.string());
       return p;
     };
-    project.skin.splash = optional_file("splash");
-    project.skin.background = optional_file("background");
-    project.skin.item_bar = optional_file("item_bar");
-    project.skin.total_bar = optional_file("total_bar");
+    for (const char* image : {"splash", "background", "item_bar", "total_bar"})
+      if (view[image])
+        throw InputError(std::string("project file: skin.") + image +
+                         ": replacing the skin images is not supported by this patcher build "
+                         "(only skin.icon is)");
     project.skin.icon = optional_file("icon");
+    if (!project.skin.icon.empty()) {
+      const Bytes icon = ReadWholeFile(project.skin.icon);
+      // An .ico file starts with reserved 0, type 1 and at least one image.
+      if (icon.size() < 22 || icon[0] != 0 || icon[1] != 0 || icon[2] != 1 || icon[3] != 0 ||
+          (icon[4] == 0 && icon[5] == 0))
+        throw InputError("project file: skin.icon is not an .ico file: " + project.skin.icon.string());
+    }
   }
   return project;
 }

@@ -27,9 +27,9 @@ struct LanguageSection {
 };
 
 struct SkinOverrides {
-  // Empty paths keep the patcher's own images: the splash (PNG, resource 102), the progress
-  // window's background (103), the item and total bars (104, 105) and the icon (101).
-  std::filesystem::path splash, background, item_bar, total_bar, icon;
+  // Empty keeps the patcher's own icon (resource 101). Replacing the skin images (102 to
+  // 105) is refused for now: the patcher build takes only the icon from a patch.
+  std::filesystem::path icon;
 };
 
 struct Project {

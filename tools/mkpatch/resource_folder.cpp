@@ -52,6 +52,11 @@ void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path&
           rc += std::to_string(file.id) + " DATA " + RcString(PayloadPath(folder, file.id)) + "\n";
     }
   }
+  // The icon travels beside the script; the patcher build takes it from there
+  // (cmake/PatchData.cmake), since resource 101 is defined by the patcher's own script.
+  std::filesystem::remove(folder / kIconName);
+  if (!plan.project.skin.icon.empty())
+    std::filesystem::copy_file(plan.project.skin.icon, folder / kIconName);
   WriteText(folder / kRcName, rc);
 }
 

@@ -14,6 +14,7 @@ inline constexpr int kMainManifestId = 5001;
 inline constexpr int kFirstFreeId = 5002;
 inline constexpr int kLastId = 0xFFFF;
 inline constexpr const char* kRcName = "patch_data.rc";
+inline constexpr const char* kIconName = "101.ico";  // present when the project sets skin.icon
 
 // True for ids the patcher uses for its own resources: the icon and skins (101 to 105), the
 // string table's ids (200 to 225) and the main manifest (5001).
