@@ -1,0 +1,204 @@
+#include "player.h"
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "engine/fs/win_handle.h"
+#include "message_box.h"
+#include "registry.h"
+#include "screen.h"
+#include "text.h"
+
+namespace vardplay {
+namespace {
+
+struct SeenWindow {
+  std::string cls;
+  std::string title;
+  ULONGLONG first_ms = 0;
+  bool visible = false;
+};
+
+struct Watch {
+  DWORD pid = 0;
+  std::vector<HWND> order;
+  std::map<HWND, SeenWindow> seen;
+  HWND pending_box = nullptr;
+  std::set<HWND> handled;
+  ULONGLONG start = 0;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+  auto& watch = *reinterpret_cast<Watch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != watch.pid) return TRUE;
+  auto [it, fresh] = watch.seen.try_emplace(window);
+  SeenWindow& w = it->second;
+  if (fresh) {
+    watch.order.push_back(window);
+    w.cls = WindowClass(window);
+    w.first_ms = GetTickCount64() - watch.start;
+  }
+  const std::string title = WindowText(window);
+  if (!title.empty()) w.title = title;
+  const bool visible = IsWindowVisible(window);
+  w.visible = w.visible || visible;
+  if (visible && w.cls == "#32770" && !watch.pending_box && !watch.handled.count(window))
+    watch.pending_box = window;
+  return TRUE;
+}
+
+void ReportBox(const BoxView& box, int index, ULONGLONG shown_ms, ULONGLONG closed_ms,
+               int pressed, bool scripted, JsonWriter& json) {
+  json.BeginObject();
+  json.Int("index", index);
+  json.Int("shown_ms", static_cast<std::int64_t>(shown_ms));
+  json.Int("closed_ms", static_cast<std::int64_t>(closed_ms));
+  json.String("caption", box.caption);
+  json.String("text", box.text);
+  json.BeginArray("buttons");
+  for (const auto& [id, label] : box.buttons) {
+    json.BeginObject();
+    json.Int("id", id);
+    json.String("label", label);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.String("icon", box.icon);
+  json.Int("icon_difference_x100", static_cast<std::int64_t>(box.icon_difference * 100));
+  json.Bool("topmost", box.topmost);
+  json.String("owner_class", box.owner_class);
+  json.Int("pressed", pressed);
+  json.Bool("scripted", scripted);
+  json.EndObject();
+}
+
+}  // namespace
+
+bool Play(const Script& script, JsonWriter& json) {
+  json.BeginObject();
+  std::vector<std::string> errors;
+  for (const RegistryWrite& write : script.registry) {
+    std::string error;
+    if (!ApplyRegistryWrite(write, error)) errors.push_back(error);
+  }
+
+  std::vector<vard::KernelHandle> mutexes;
+  for (const HeldMutex& m : script.mutexes) {
+    mutexes.emplace_back(CreateMutexW(nullptr, FALSE, m.name.c_str()));
+    if (!mutexes.back()) errors.push_back("cannot create mutex " + Narrow(m.name));
+  }
+
+  std::wstring command = L"\"" + script.program + L"\"";
+  std::wstring directory = script.directory;
+  if (directory.empty()) {
+    directory = script.program.substr(0, script.program.find_last_of(L"\\/") + 1);
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  const bool started =
+      errors.empty() &&
+      CreateProcessW(script.program.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                     nullptr, directory.empty() ? nullptr : directory.c_str(), &startup,
+                     &info);
+  if (!started && errors.empty())
+    errors.push_back("cannot start " + Narrow(script.program) + ": error " +
+                     std::to_string(GetLastError()));
+  vard::KernelHandle process(started ? info.hProcess : nullptr);
+  vard::KernelHandle thread(started ? info.hThread : nullptr);
+
+  Watch watch;
+  watch.pid = started ? info.dwProcessId : 0;
+  watch.start = GetTickCount64();
+  bool timed_out = false;
+  std::vector<bool> shot_taken(script.screenshots.size(), false);
+  json.BeginArray("boxes");
+  int box_count = 0;
+  while (started) {
+    const bool exited = WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0;
+    const ULONGLONG now = GetTickCount64() - watch.start;
+    if (exited) break;
+    if (now > script.timeout_ms) {
+      timed_out = true;
+      TerminateProcess(process.get(), 0xDEAD);
+      WaitForSingleObject(process.get(), 5000);
+      break;
+    }
+    for (size_t i = 0; i < script.screenshots.size(); ++i) {
+      const Screenshot& s = script.screenshots[i];
+      if (s.box == 0 && !shot_taken[i] && now >= s.at_ms) {
+        shot_taken[i] = true;
+        RECT all{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+        if (!WriteBmp(CaptureScreen(all), s.path))
+          errors.push_back("cannot write " + Narrow(s.path));
+      }
+    }
+    watch.pending_box = nullptr;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&watch));
+    if (!watch.pending_box) continue;
+
+    HWND box = watch.pending_box;
+    watch.handled.insert(box);
+    ++box_count;
+    const ULONGLONG shown = GetTickCount64() - watch.start;
+    Sleep(script.answer_delay_ms);  // let the box settle and paint
+    const BoxView view = ReadBox(box);
+    for (size_t i = 0; i < script.screenshots.size(); ++i) {
+      const Screenshot& s = script.screenshots[i];
+      if (s.box == box_count) {
+        shot_taken[i] = true;
+        RECT all{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+        if (!WriteBmp(CaptureScreen(all), s.path))
+          errors.push_back("cannot write " + Narrow(s.path));
+      }
+    }
+    for (size_t i = 0; i < script.mutexes.size(); ++i)
+      if (script.mutexes[i].release_at_box == box_count) mutexes[i].reset();
+    const auto answer = script.answers.find(box_count);
+    const bool scripted = answer != script.answers.end();
+    const int press = scripted                    ? answer->second
+                      : script.default_answer != 0 ? script.default_answer
+                                                   : SafestButton(view);
+    PressButton(box, press);
+    for (int i = 0; i < 250 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(20);
+    ReportBox(view, box_count, shown, GetTickCount64() - watch.start, press, scripted, json);
+  }
+  json.EndArray();
+
+  DWORD code = 0;
+  if (started) GetExitCodeProcess(process.get(), &code);
+  json.Bool("started", started);
+  json.Bool("timed_out", timed_out);
+  json.Int("exit_code", static_cast<std::int64_t>(code));
+  char hex[16];
+  wsprintfA(hex, "0x%08X", static_cast<unsigned>(code));
+  json.String("exit_code_hex", hex);
+  json.Int("run_ms", static_cast<std::int64_t>(GetTickCount64() - watch.start));
+
+  json.BeginArray("windows");
+  for (HWND w : watch.order) {
+    const SeenWindow& seen = watch.seen[w];
+    json.BeginObject();
+    json.String("class", seen.cls);
+    json.String("title", seen.title);
+    json.Int("first_ms", static_cast<std::int64_t>(seen.first_ms));
+    json.Bool("visible", seen.visible);
+    json.EndObject();
+  }
+  json.EndArray();
+
+  json.BeginArray("registry");
+  for (const auto& [key, value] : script.read_back) ReportRegistryValue(key, value, json);
+  json.EndArray();
+
+  json.BeginArray("errors");
+  for (const std::string& e : errors) json.String(nullptr, e);
+  json.EndArray();
+  json.EndObject();
+  return started && errors.empty();
+}
+
+}  // namespace vardplay
