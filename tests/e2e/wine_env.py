@@ -19,6 +19,8 @@ import tempfile
 # into the template through a shared inode.
 LINKED_DIRS = ("drive_c/windows/system32", "drive_c/windows/syswow64", "drive_c/windows/winsxs")
 STAMP = ".vard-linked.json"
+# Bumped whenever the template's making changes, so that build folders make a new one.
+TEMPLATE_VERSION = 2
 
 
 @contextlib.contextmanager
@@ -60,7 +62,7 @@ def _stamp_of(template):
 def template_prefix(work):
     """The build folder's template prefix, created on first use."""
     template = os.path.join(work, "template")
-    ready = os.path.join(template, ".vard-ready")
+    ready = os.path.join(template, ".vard-ready-%d" % TEMPLATE_VERSION)
     if os.path.exists(ready):
         return template
     os.makedirs(work, exist_ok=True)
@@ -71,6 +73,12 @@ def template_prefix(work):
             env.pop("DISPLAY", None)
             subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, check=False)
+            # Plain Xvfb has no window manager, and Wine waits up to 2 s for one whenever a
+            # managed window is hidden; unmanaged windows (drawn with Wine's own frames, as
+            # on Windows) close at once.
+            subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v",
+                            "Managed", "/d", "N", "/f"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=True)
             subprocess.run(["wineserver", "-w"], env=env, check=False)
             with open(os.path.join(template, STAMP), "w") as f:
                 json.dump(_stamp_of(template), f)
