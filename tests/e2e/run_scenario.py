@@ -19,6 +19,7 @@ import sys
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import screenshots  # noqa: E402
 import wine_env  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -191,6 +192,23 @@ class Checker:
                               [len(want), want[:32].hex()], [len(data), data[:32].hex()])
 
 
+    def pixels(self, expected, prefix):
+        shots = {}
+        for want in expected:
+            path = want["path"]
+            try:
+                shot = shots.setdefault(path, screenshots.Shot(unix_path(prefix, path)))
+            except (OSError, ValueError) as e:
+                self.failures.append("screenshot %s: %s" % (path, e))
+                continue
+            got = shot.pixel(want["x"], want["y"])
+            tolerance = want.get("tolerance", 0)
+            if any(abs(a - b) > tolerance for a, b in zip(want["rgb"], got)):
+                self.same("pixel %d,%d of %s (tolerance %d)" % (want["x"], want["y"], path,
+                                                                  tolerance),
+                          want["rgb"], list(got))
+
+
 def wine(command, env, log, timeout):
     """Runs a Wine command with its output in a log file: a pipe would also be inherited
     by the wineserver and Wine's services, which outlive the command by seconds."""
@@ -285,6 +303,7 @@ def run_case(args, scenario_file, case_name):
         check.boxes(expect.get("boxes", []), report["boxes"])
         check.registry(expect.get("registry", []), report["registry"])
         check.files(expect.get("files", {}), prefix, scenario_dir)
+        check.pixels(expect.get("pixels", []), prefix)
         classes = [w["class"] for w in report["windows"]]
         for cls in expect.get("no_windows", []):
             check.same("window of class %s seen" % cls, False, cls in classes)
