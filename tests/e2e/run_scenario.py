@@ -28,6 +28,9 @@ REG_TYPES = {"sz": 1, "expand_sz": 2, "binary": 3, "dword": 4, "multi_sz": 7}
 # Where the program under test lives inside the prefix (a real copy, stripped, with the
 # scenario's resources embedded).
 EXE_DIR = "vard"
+# Data generated at build time (the suite's game and its patch made by mkpatch) lives below
+# the work folder's "built"; CONTENT {"built": ...}, trees and resource folders name it.
+BUILT = {"dir": ""}
 
 
 def merge(base, over):
@@ -50,6 +53,9 @@ def content_bytes(spec, scenario_dir):
         data = bytes.fromhex(spec["hex"])
     elif "file" in spec:
         with open(os.path.join(scenario_dir, spec["file"]), "rb") as f:
+            data = f.read()
+    elif "built" in spec:
+        with open(os.path.join(BUILT["dir"], spec["built"]), "rb") as f:
             data = f.read()
     elif "size" in spec:  # deterministic filler: a simple LCG seeded by "seed"
         state, out = spec.get("seed", 1) & 0xFFFFFFFF, bytearray(spec["size"])
@@ -109,6 +115,8 @@ def make_script(case, program_path):
                           registry_data(entry).hex()])
     for m in case.get("mutexes", []):
         lines.append(["mutex", m["name"], str(m.get("release_at_box", 0))])
+    for h in case.get("held_files", []):
+        lines.append(["hold_file", h["path"], str(h.get("release_at_box", 0))])
     lines.append(["run", program_path])
     for i, answer in enumerate(case.get("answers", []), start=1):
         lines.append(["answer", str(i), str(answer_id(answer))])
@@ -174,6 +182,18 @@ class Checker:
             self.same(what + " type", REG_TYPES.get(want.get("type", "sz")), got["type"])
             self.same(what + " bytes", registry_data(want).hex(), got["hex"])
 
+    def trees(self, expected, prefix):
+        """Folders that must hold exactly the files of a built folder, byte for byte
+        (paths listed in "ignore", relative to the folder, are left out on both sides)."""
+        for path, spec in expected.items():
+            ignore = set(spec.get("ignore", []))
+            want = tree_files(os.path.join(BUILT["dir"], spec["built"]), ignore)
+            got = tree_files(unix_path(prefix, path), ignore)
+            self.same(path + ": files missing", [], sorted(set(want) - set(got)))
+            self.same(path + ": files not expected", [], sorted(set(got) - set(want)))
+            differ = [name for name in sorted(set(want) & set(got)) if want[name] != got[name]]
+            self.same(path + ": files with other bytes", [], differ)
+
     def files(self, expected, prefix, scenario_dir):
         for path, spec in expected.items():
             real = unix_path(prefix, path)
@@ -191,7 +211,6 @@ class Checker:
                     self.same(path + " bytes (size, first bytes)",
                               [len(want), want[:32].hex()], [len(data), data[:32].hex()])
 
-
     def pixels(self, expected, prefix):
         shots = {}
         for want in expected:
@@ -207,6 +226,48 @@ class Checker:
                 self.same("pixel %d,%d of %s (tolerance %d)" % (want["x"], want["y"], path,
                                                                   tolerance),
                           want["rgb"], list(got))
+
+
+def tree_files(root, ignore):
+    """{relative path with '/': bytes} of every file below root (empty when it is missing)."""
+    files = {}
+    for folder, dirs, names in os.walk(root):
+        relative = os.path.relpath(folder, root)
+        relative = "" if relative == "." else relative.replace(os.sep, "/") + "/"
+        dirs[:] = [d for d in dirs if relative + d not in ignore]
+        for name in names:
+            if relative + name not in ignore:
+                with open(os.path.join(folder, name), "rb") as f:
+                    files[relative + name] = f.read()
+    return files
+
+
+def check_report(case, report, prefix, scenario_dir, texts):
+    """What differs between one run's report and files and the case's expectations."""
+    check = Checker(texts, case.get("text_language", 0))
+    expect = case.get("expect", {})
+    check.same("timed out", expect.get("timed_out", False), report["timed_out"])
+    if "exit_code" in expect:
+        check.same("exit code", expect["exit_code"] & 0xFFFFFFFF, report["exit_code"])
+    check.boxes(expect.get("boxes", []), report["boxes"])
+    check.registry(expect.get("registry", []), report["registry"])
+    check.files(expect.get("files", {}), prefix, scenario_dir)
+    check.trees(expect.get("trees", {}), prefix)
+    check.pixels(expect.get("pixels", []), prefix)
+    classes = [w["class"] for w in report["windows"]]
+    for cls in expect.get("no_windows", []):
+        check.same("window of class %s seen" % cls, False, cls in classes)
+    for cls in expect.get("windows", []):
+        check.same("window of class %s seen" % cls, True, cls in classes)
+    return report["errors"] + check.failures
+
+
+def second_run(case):
+    """The case's "then": the same program started again in the same prefix once the first
+    run has ended. It keeps the first run's language, environment and program; registry
+    writes, held mutexes and files, answers and expectations are its own."""
+    kept = {k: case[k] for k in ("lang", "env", "text_language", "program") if k in case}
+    return merge(kept, case["then"])
 
 
 def wine(command, env, log, timeout):
@@ -230,6 +291,7 @@ def run_case(args, scenario_file, case_name):
 
     name = os.path.splitext(os.path.basename(scenario_file))[0] + "." + case_name
     work = os.path.abspath(args.work)
+    BUILT["dir"] = os.path.join(work, "built")
     template = wine_env.template_prefix(work)
     prefix = os.path.join(work, "runs", name)
     wine_env.copy_prefix(template, prefix)
@@ -237,6 +299,10 @@ def run_case(args, scenario_file, case_name):
     # Game files and folders, straight into the prefix's drive.
     for folder in case.get("folders", []):
         os.makedirs(unix_path(prefix, folder), exist_ok=True)
+    # Whole built folders first, so that the case's files may replace some of theirs.
+    for path, spec in case.get("trees", {}).items():
+        shutil.copytree(os.path.join(BUILT["dir"], spec["built"]), unix_path(prefix, path),
+                        dirs_exist_ok=True)
     for path, spec in case.get("files", {}).items():
         real = unix_path(prefix, path)
         os.makedirs(os.path.dirname(real), exist_ok=True)
@@ -260,9 +326,17 @@ def run_case(args, scenario_file, case_name):
         env["LOCPATH"] = locales
     display = wine_env.Display(private=case.get("private_display", False))
     env["DISPLAY"] = display.name
-    failures, report = [], None
+    failures, reports = [], []
+    runs = [case] + ([second_run(case)] if "then" in case else [])
     try:
-        resources = case.get("resources", {})
+        resources = {}
+        if "resource_folder" in case:  # every <id>.xml / <id>.bin that mkpatch wrote
+            folder = os.path.join(BUILT["dir"], case["resource_folder"])
+            for entry in os.listdir(folder):
+                stem, extension = os.path.splitext(entry)
+                if stem.isdigit() and extension in (".xml", ".bin"):
+                    resources[stem] = {"built": os.path.join(case["resource_folder"], entry)}
+        resources.update(case.get("resources", {}))
         setres = ["wine", args.vardplay, "setres", "C:\\%s\\original.exe" % EXE_DIR, exe_windows]
         for rid, spec in sorted(resources.items(), key=lambda kv: int(kv[0])):
             host = os.path.join(exe_dir, "res-%s.bin" % rid)
@@ -275,47 +349,41 @@ def run_case(args, scenario_file, case_name):
         done = wine(setres, env, os.path.join(exe_dir, "setres.log"), 120)
         if done[0] != 0:
             failures.append("embedding resources failed: " + done[1])
-        else:
-            with open(os.path.join(exe_dir, "script.txt"), "w", encoding="utf-8") as f:
-                f.write(make_script(case, exe_windows))
-            timeout = case.get("timeout_ms", 90000) / 1000 + 60
-            done = wine(["wine", args.vardplay, "play", "C:\\%s\\script.txt" % EXE_DIR,
-                         "C:\\%s\\report.json" % EXE_DIR], env,
-                        os.path.join(exe_dir, "play.log"), timeout)
-            report_path = os.path.join(exe_dir, "report.json")
+        for number, run in enumerate(runs, start=1) if done[0] == 0 else []:
+            # Files of the first run are named as before; a second run's get a "2".
+            tag = "" if number == 1 else str(number)
+            said = "" if number == 1 else "run %d: " % number
+            with open(os.path.join(exe_dir, "script%s.txt" % tag), "w", encoding="utf-8") as f:
+                f.write(make_script(run, exe_windows))
+            timeout = run.get("timeout_ms", 90000) / 1000 + 60
+            done = wine(["wine", args.vardplay, "play", "C:\\%s\\script%s.txt" % (EXE_DIR, tag),
+                         "C:\\%s\\report%s.json" % (EXE_DIR, tag)], env,
+                        os.path.join(exe_dir, "play%s.log" % tag), timeout)
+            report_path = os.path.join(exe_dir, "report%s.json" % tag)
+            report = None
             if os.path.exists(report_path):
                 with open(report_path, encoding="utf-8") as f:
                     report = json.load(f)
             if report is None or done[0] == 2:
-                failures.append("vardplay failed (%d): %s" % done)
+                failures.append(said + "vardplay failed (%d): %s" % done)
+                break
+            reports.append(report)
+            # Checked at once: a second run changes the files again.
+            failures += [said + f for f in check_report(run, report, prefix, scenario_dir,
+                                                         texts)]
     finally:
         subprocess.run(["wineserver", "-k"], env=env, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         display.close()
 
-    if report is not None:
-        failures += report["errors"]
-        check = Checker(texts, case.get("text_language", 0))
-        expect = case.get("expect", {})
-        check.same("timed out", False, report["timed_out"])
-        if "exit_code" in expect:
-            check.same("exit code", expect["exit_code"] & 0xFFFFFFFF, report["exit_code"])
-        check.boxes(expect.get("boxes", []), report["boxes"])
-        check.registry(expect.get("registry", []), report["registry"])
-        check.files(expect.get("files", {}), prefix, scenario_dir)
-        check.pixels(expect.get("pixels", []), prefix)
-        classes = [w["class"] for w in report["windows"]]
-        for cls in expect.get("no_windows", []):
-            check.same("window of class %s seen" % cls, False, cls in classes)
-        for cls in expect.get("windows", []):
-            check.same("window of class %s seen" % cls, True, cls in classes)
-        failures += check.failures
     if not wine_env.template_intact(template):
         failures.append("the scenario changed the template prefix through a hard link "
                         "(the template was removed and is made anew next time)")
 
     print("scenario %s: %s" % (name, case.get("description", scenario.get("description", ""))))
-    if report is not None:
+    for number, report in enumerate(reports, start=1):
+        if len(reports) > 1:
+            print("  run %d:" % number)
         for b in report["boxes"]:
             print("  box %d: [%s] %s | buttons %s | icon %s | pressed %d"
                   % (b["index"], b["caption"], b["text"].replace("\n", "\\n"),

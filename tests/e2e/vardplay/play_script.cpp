@@ -87,6 +87,8 @@ bool ParseScript(const std::string& text, Script& script, std::string& error) {
       script.registry.push_back(w);
     } else if (cmd == "mutex" && need(3)) {
       script.mutexes.push_back({Widen(f[1]), ToInt(f[2], ok)});
+    } else if (cmd == "hold_file" && need(3)) {
+      script.held_files.push_back({Widen(f[1]), ToInt(f[2], ok)});
     } else if (cmd == "run" && need(2)) {
       script.program = Widen(f[1]);
     } else if (cmd == "cwd" && need(2)) {

@@ -25,6 +25,13 @@ struct HeldMutex {
   int release_at_box = 0;      // 0: held until the tool ends; N: closed when box N shows
 };
 
+// A game file the "game" keeps open for reading while the program runs: others may read
+// it, but nobody may write, delete or replace it until it is closed.
+struct HeldFile {
+  std::wstring path;
+  int release_at_box = 0;      // 0: held until the tool ends; N: closed when box N shows
+};
+
 struct Screenshot {
   int box = 0;                 // taken when this box is read, or
   DWORD at_ms = 0;             // at this time after the start (when box is 0)
@@ -34,6 +41,7 @@ struct Screenshot {
 struct Script {
   std::vector<RegistryWrite> registry;
   std::vector<HeldMutex> mutexes;
+  std::vector<HeldFile> held_files;
   std::wstring program;        // what to start (no arguments)
   std::wstring directory;      // its working folder; empty: the program's folder
   std::map<int, int> answers;  // box number (from 1) -> button id to press

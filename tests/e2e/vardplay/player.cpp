@@ -91,6 +91,13 @@ bool Play(const Script& script, JsonWriter& json) {
     if (!mutexes.back()) errors.push_back("cannot create mutex " + Narrow(m.name));
   }
 
+  std::vector<vard::FileHandle> held_files;
+  for (const HeldFile& h : script.held_files) {
+    held_files.emplace_back(CreateFileW(h.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held_files.back()) errors.push_back("cannot open " + Narrow(h.path));
+  }
+
   std::wstring command = L"\"" + script.program + L"\"";
   std::wstring directory = script.directory;
   if (directory.empty()) {
@@ -157,6 +164,8 @@ bool Play(const Script& script, JsonWriter& json) {
     }
     for (size_t i = 0; i < script.mutexes.size(); ++i)
       if (script.mutexes[i].release_at_box == box_count) mutexes[i].reset();
+    for (size_t i = 0; i < script.held_files.size(); ++i)
+      if (script.held_files[i].release_at_box == box_count) held_files[i].reset();
     const auto answer = script.answers.find(box_count);
     const bool scripted = answer != script.answers.end();
     const int press = scripted                    ? answer->second
