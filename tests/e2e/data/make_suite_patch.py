@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Writes the small game of the whole-run scenarios (suite*.json), builds its patch with
+mkpatch and writes the trees those scenarios install and expect.
+
+usage: make_suite_patch.py MKPATCH OUT
+
+Written below OUT (deterministic: the same bytes on every run):
+  game/1.00/<pack>, game/1.01/<pack>   the packs "base" and one per language
+  suite.toml                           the patch project
+  patch/resources/                     what `mkpatch build --resources-only` wrote
+  trees/installed                      version 1.00: base plus every language's pack
+  trees/expected_<language>            after a successful run for that language: base and
+                                       that language's pack at 1.01, the other packs at 1.00
+  trees/after_lock_french              a French run that stopped at the locked
+                                       local\\french\\text.dat: everything before it applied
+The game is a few KB, so that a run spends its time in the splash, not in the files.
+"""
+import os
+import random
+import shutil
+import subprocess
+import sys
+
+LANGUAGES = ["english", "french", "german", "spanish", "italian"]
+
+
+def noise(seed, size):
+    return random.Random(seed).randbytes(size)
+
+
+def edited(data, seed):
+    """A new version of a file: a few bytes changed and a block inserted, so that mkpatch
+    stores it as a diff."""
+    rng = random.Random(seed)
+    out = bytearray(data)
+    for _ in range(8):
+        out[rng.randrange(len(out))] = rng.randrange(256)
+    at = rng.randrange(len(out))
+    return bytes(out[:at]) + noise(seed + 1, 300) + bytes(out[at:])
+
+
+def base_pack(version):
+    exe = noise(1, 6000)
+    files = {
+        "game.exe": exe,
+        "data/levels/level1.dat": noise(2, 3000),
+        "data/unchanged.dat": noise(3, 1500),
+        "readme.txt": b"KORAX suite game\r\nversion 1.00\r\n",
+    }
+    if version == "1.00":
+        files["data/old_only.dat"] = noise(4, 700)
+    else:
+        files["game.exe"] = edited(exe, 5)
+        files["data/levels/level1.dat"] = noise(6, 3500)
+        # Text compresses: the payload is stored deflated and inflated by the patcher.
+        files["data/levels/level2.dat"] = b"".join(
+            b"row %04d: wall wall floor floor door\r\n" % i for i in range(120))
+        files["data/new folder/notes.txt"] = "Notes in a new folder\r\n".encode()
+        files["readme.txt"] = b"KORAX suite game\r\nversion 1.01: fixes\r\n"
+    return files
+
+
+def language_pack(language, version):
+    seed = 100 * (LANGUAGES.index(language) + 1)
+    text = ("%s texts " % language).encode() + noise(seed, 2000)
+    files = {"text.dat": text}
+    if version == "1.00":
+        files["obsolete.dat"] = noise(seed + 1, 400)
+    else:
+        files["text.dat"] = edited(text, seed + 2)
+        files["voice/intro.dat"] = noise(seed + 3, 900)
+    return files
+
+
+def write_tree(folder, files):
+    for name, data in files.items():
+        path = os.path.join(folder, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def installation(packs):
+    """Files of an installed game: {pack: version} -> {path below the install folder: bytes}."""
+    files = {}
+    for pack, version in packs.items():
+        pack_files = base_pack(version) if pack == "base" else language_pack(pack, version)
+        prefix = "" if pack == "base" else "local/%s/" % pack
+        files.update({prefix + name: data for name, data in pack_files.items()})
+    return files
+
+
+PROJECT = """from = "1.00"
+to = "1.01"
+
+[registry]
+reg_path = { key = 'SOFTWARE\\Vard Suite\\KORAX', value = "InstallPath" }
+reg_version = { key = 'SOFTWARE\\Vard Suite\\KORAX', value = "Version" }
+reg_version2 = { key = 'SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VardSuite', value = "DisplayVersion" }
+reg_language = { key = 'SOFTWARE\\Vard Suite\\KORAX', value = "Language" }
+
+[[language]]
+[[language.pack]]
+root = ""
+old = "game/1.00/base"
+new = "game/1.01/base"
+"""
+
+SECTION = """
+[[language]]
+name = "{0}"
+[[language.pack]]
+root = 'local\\{0}'
+old = "game/1.00/{0}"
+new = "game/1.01/{0}"
+"""
+
+
+def main():
+    mkpatch, out = sys.argv[1], sys.argv[2]
+    if os.path.exists(out):
+        shutil.rmtree(out)
+    for version in ("1.00", "1.01"):
+        write_tree(os.path.join(out, "game", version, "base"), base_pack(version))
+        for language in LANGUAGES:
+            write_tree(os.path.join(out, "game", version, language),
+                       language_pack(language, version))
+    project = os.path.join(out, "suite.toml")
+    with open(project, "w") as f:
+        f.write(PROJECT + "".join(SECTION.format(language) for language in LANGUAGES))
+    subprocess.run([mkpatch, "build", project, "--out", os.path.join(out, "patch"),
+                    "--resources-only"], check=True, stdout=subprocess.DEVNULL)
+
+    trees = os.path.join(out, "trees")
+    old = {"base": "1.00", **{language: "1.00" for language in LANGUAGES}}
+    write_tree(os.path.join(trees, "installed"), installation(old))
+    for language in LANGUAGES:
+        write_tree(os.path.join(trees, "expected_" + language),
+                   installation({**old, "base": "1.01", language: "1.01"}))
+    # The French pack applies its added file before its updated text.dat; the run stops
+    # there, so obsolete.dat (deleted last) is still in place.
+    stopped = installation({**old, "base": "1.01"})
+    stopped["local/french/voice/intro.dat"] = language_pack("french", "1.01")["voice/intro.dat"]
+    write_tree(os.path.join(trees, "after_lock_french"), stopped)
+
+
+if __name__ == "__main__":
+    main()
