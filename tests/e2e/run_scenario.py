@@ -120,6 +120,8 @@ def make_script(case, program_path):
     lines.append(["run", program_path])
     for i, answer in enumerate(case.get("answers", []), start=1):
         lines.append(["answer", str(i), str(answer_id(answer))])
+    if "kill_at_box" in case:
+        lines.append(["kill_at_box", str(case["kill_at_box"])])
     if "timeout_ms" in case:
         lines.append(["timeout_ms", str(case["timeout_ms"])])
     for shot in case.get("screenshots", []):

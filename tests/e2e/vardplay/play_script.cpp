@@ -100,6 +100,8 @@ bool ParseScript(const std::string& text, Script& script, std::string& error) {
       script.default_answer = ToInt(f[1], ok);
     } else if (cmd == "answer_delay_ms" && need(2)) {
       script.answer_delay_ms = static_cast<DWORD>(ToInt(f[1], ok));
+    } else if (cmd == "kill_at_box" && need(2)) {
+      script.kill_at_box = ToInt(f[1], ok);
     } else if (cmd == "timeout_ms" && need(2)) {
       script.timeout_ms = static_cast<DWORD>(ToInt(f[1], ok));
     } else if (cmd == "shot_box" && need(3)) {

@@ -153,6 +153,12 @@ bool Play(const Script& script, JsonWriter& json) {
     const ULONGLONG shown = GetTickCount64() - watch.start;
     Sleep(script.answer_delay_ms);  // let the box settle and paint
     const BoxView view = ReadBox(box);
+    if (box_count == script.kill_at_box) {  // as a player ending the task would
+      TerminateProcess(process.get(), 0xDEAD);
+      WaitForSingleObject(process.get(), 5000);
+      ReportBox(view, box_count, shown, GetTickCount64() - watch.start, 0, false, json);
+      break;
+    }
     for (size_t i = 0; i < script.screenshots.size(); ++i) {
       const Screenshot& s = script.screenshots[i];
       if (s.box == box_count) {
