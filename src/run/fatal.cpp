@@ -1,5 +1,7 @@
 #include "run/fatal.h"
 
+#include <exception>
+
 #include "engine/fs/critical_section.h"
 #include "ui/text.h"
 
@@ -22,6 +24,11 @@ void TakeFatalPath() {
   // nor static destructors.
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(-1));
   ExitProcess(static_cast<UINT>(-1));
+}
+
+LPTOP_LEVEL_EXCEPTION_FILTER InstallFatalHandlers() {
+  std::set_terminate(FatalTerminate);
+  return SetUnhandledExceptionFilter(FatalFaultFilter);
 }
 
 LONG WINAPI FatalFaultFilter(EXCEPTION_POINTERS*) { TakeFatalPath(); }

@@ -11,7 +11,12 @@ namespace vard {
 // the process is gone), shows the fatal box and terminates the process with -1.
 [[noreturn]] void TakeFatalPath();
 
-// The unhandled-exception filter that RunGuarded installs: every structured exception
+// Makes every fault of the process, on any thread, take the fatal path: installs
+// FatalFaultFilter as the unhandled-exception filter (returning the previous one) and
+// FatalTerminate as the terminate handler.
+LPTOP_LEVEL_EXCEPTION_FILTER InstallFatalHandlers();
+
+// The unhandled-exception filter that InstallFatalHandlers installs: every structured exception
 // that no frame handles, on any thread, takes the fatal path.
 LONG WINAPI FatalFaultFilter(EXCEPTION_POINTERS* exception);
 

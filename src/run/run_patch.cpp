@@ -3,7 +3,6 @@
 #include <mmsystem.h>
 
 #include <cstdint>
-#include <exception>
 #include <string>
 
 #include "cleanup/remove_saves.h"
@@ -168,8 +167,7 @@ void RunPatch() {
 }
 
 void RunGuarded() {
-  const LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(FatalFaultFilter);
-  std::set_terminate(FatalTerminate);
+  const LPTOP_LEVEL_EXCEPTION_FILTER previous = InstallFatalHandlers();
   try {
     RunPatch();
   } catch (...) {

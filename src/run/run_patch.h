@@ -6,8 +6,8 @@
 
 namespace vard {
 
-// Installs the fatal fault filter and terminate handler, runs RunPatch, and sends any
-// exception leaving it down the fatal path; restores the previous filter afterwards.
+// Installs the fatal fault handlers, runs RunPatch, and sends any exception leaving it down
+// the fatal path; restores the previous unhandled-exception filter afterwards.
 void RunGuarded();
 
 // The run: splash, instance guard, title, progress window, confirmation, game guard,

@@ -16,7 +16,9 @@ struct SeenBox {
   std::wstring text;
   std::map<int, std::wstring> buttons;  // control id -> label, visible buttons only
   LONG ex_style = 0;                    // Wine does not mark MB_TOPMOST boxes WS_EX_TOPMOST
-  std::wstring icon;                    // "error", "information", "warning", "question" or ""
+  // "error", "information", "warning", "question", "" (none) or "other". Under Wine the
+  // system icons have a handle per process, so only boxes of this process are recognised.
+  std::wstring icon;
 };
 
 // Names the system icon the box's icon control shows (shared icons have one handle).
@@ -24,11 +26,13 @@ inline std::wstring IconName(HWND icon_control) {
   DWORD_PTR shown = 0;
   SendMessageTimeoutW(icon_control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &shown);
   if (shown == 0) return L"";
-  const struct { LPCWSTR id; const wchar_t* name; } kIcons[] = {
-      {IDI_ERROR, L"error"}, {IDI_INFORMATION, L"information"},
-      {IDI_WARNING, L"warning"}, {IDI_QUESTION, L"question"}};
+  // IDI_ERROR, IDI_QUESTION, IDI_WARNING, IDI_INFORMATION.
+  const struct { WORD id; const wchar_t* name; } kIcons[] = {
+      {32513, L"error"}, {32514, L"question"}, {32515, L"warning"}, {32516, L"information"}};
   for (const auto& icon : kIcons) {
-    if (reinterpret_cast<DWORD_PTR>(LoadIconW(nullptr, icon.id)) == shown) return icon.name;
+    if (reinterpret_cast<DWORD_PTR>(LoadIconW(nullptr, MAKEINTRESOURCEW(icon.id))) == shown) {
+      return icon.name;
+    }
   }
   return L"other";
 }
@@ -41,40 +45,37 @@ inline std::wstring WindowText(HWND window) {
   return buffer;
 }
 
+struct BoxSearch {
+  DWORD pid;
+  HWND first;
+  int count;
+};
+
+// Window enumeration callback (stdcall on 32 bits, hence no lambda).
+inline BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<BoxSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t cls[64] = {};
+  GetClassNameW(window, cls, 64);
+  if (owner == search->pid && IsWindowVisible(window) && std::wstring(cls) == L"#32770") {
+    if (search->first == nullptr) search->first = window;
+    ++search->count;
+  }
+  return TRUE;
+}
+
 // The first visible dialog-class window of process pid, or null.
 inline HWND FindBoxOf(DWORD pid) {
-  struct Search { DWORD pid; HWND found; } search{pid, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t cls[64] = {};
-        GetClassNameW(window, cls, 64);
-        if (owner == s->pid && IsWindowVisible(window) && std::wstring(cls) == L"#32770") {
-          s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  BoxSearch search{pid, nullptr, 0};
+  EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+  return search.first;
 }
 
 // Counts the visible dialog-class windows of process pid.
 inline int CountBoxesOf(DWORD pid) {
-  struct Search { DWORD pid; int count; } search{pid, 0};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t cls[64] = {};
-        GetClassNameW(window, cls, 64);
-        if (owner == s->pid && IsWindowVisible(window) && std::wstring(cls) == L"#32770") ++s->count;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  BoxSearch search{pid, nullptr, 0};
+  EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
   return search.count;
 }
 

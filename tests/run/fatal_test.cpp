@@ -1,0 +1,71 @@
+// The fatal path seen from outside: run the probe, read its box, press OK, and check that
+// the process ends with -1.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support/child_process.h"
+#include "test_support/message_boxes.h"
+
+namespace vard {
+namespace {
+
+std::wstring ProbePath() {
+  const std::wstring self = test::OwnExecutable();
+  return self.substr(0, self.find_last_of(L'\\') + 1) + L"fatal_probe.exe";
+}
+
+struct Outcome {
+  test::SeenBox box;
+  int boxes = 0;
+  DWORD exit_code = 0;
+};
+
+Outcome RunProbe(const std::wstring& mode) {
+  Outcome outcome;
+  DWORD pid = 0;
+  HANDLE probe = test::StartChild(ProbePath(), mode, pid);
+  EXPECT_NE(probe, nullptr);
+  if (probe == nullptr) return outcome;
+  outcome.box = test::WaitForBox(pid);
+  Sleep(500);  // a second faulting thread would have its box up by now
+  outcome.boxes = test::CountBoxesOf(pid);
+  if (outcome.box.window != nullptr) test::PressButton(outcome.box, IDOK);
+  outcome.exit_code = test::WaitForExit(probe, 20000);
+  if (outcome.exit_code == STILL_ACTIVE) TerminateProcess(probe, 99);
+  CloseHandle(probe);
+  return outcome;
+}
+
+void ExpectFatalBox(const Outcome& outcome) {
+  ASSERT_NE(outcome.box.window, nullptr) << "no box appeared";
+  EXPECT_EQ(outcome.box.caption, L"Error!");
+  EXPECT_EQ(outcome.box.text, L"An internal error has occured.");
+  EXPECT_EQ(outcome.boxes, 1);
+  EXPECT_EQ(outcome.exit_code, 0xFFFFFFFFu);
+}
+
+TEST(FatalPath, AnExceptionLeavingTheRunShowsTheBoxAndExitsWithMinusOne) {
+  const Outcome outcome = RunProbe(L"run");
+  ExpectFatalBox(outcome);
+  // The manifest failed while the language was chosen: the English table labels OK.
+  EXPECT_EQ(outcome.box.buttons.at(IDOK), L"Ok");
+}
+
+TEST(FatalPath, FaultsAndExceptionsOnOtherThreadsTakeTheSamePath) {
+  for (const wchar_t* mode : {L"fault-thread", L"throw-thread"}) {
+    SCOPED_TRACE(std::string(mode, mode + wcslen(mode)));
+    const Outcome outcome = RunProbe(mode);
+    ExpectFatalBox(outcome);
+    // The language cannot be chosen from this probe's broken manifest: the box keeps the
+    // system's label instead of failing inside the hook.
+    EXPECT_FALSE(outcome.box.buttons.at(IDOK).empty());
+  }
+}
+
+TEST(FatalPath, TwoFaultingThreadsShowOneBox) {
+  ExpectFatalBox(RunProbe(L"two-faults"));
+}
+
+}  // namespace
+}  // namespace vard
