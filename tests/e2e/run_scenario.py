@@ -326,7 +326,9 @@ def run_case(args, scenario_file, case_name):
     locales = wine_env.locale_dir(work, env["LANG"])
     if locales:
         env["LOCPATH"] = locales
-    display = wine_env.Display(private=case.get("private_display", False))
+    # Every case gets its own screen by default: cases running in parallel must not see
+    # (or read the pixels of) each other's boxes and windows.
+    display = wine_env.Display(private=case.get("private_display", True))
     env["DISPLAY"] = display.name
     failures, reports = [], []
     runs = [case] + ([second_run(case)] if "then" in case else [])
