@@ -1,6 +1,6 @@
 // Runs the diff decoder's fuzz target over the seed corpus (tiny hand-made diffs named
 // after what they exercise) and over generated inputs from a fixed seed, so that every
-// test run repeats them without a fuzzing engine. Usage: decode_fuzz_replay CORPUS_DIR
+// test run repeats them without a fuzzing engine. Usage: engine_diff_decode_replay CORPUS_DIR
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
