@@ -80,12 +80,17 @@ bool ReadPng(png_structp png, png_infop info, CxMemFile* file, CxImage& image,
   const int depth = png_get_bit_depth(png, info);
   const int colour = png_get_color_type(png, info);
   if (depth != 8 || (colour != PNG_COLOR_TYPE_RGB && colour != PNG_COLOR_TYPE_RGBA)) return false;
+  const size_t channels = colour == PNG_COLOR_TYPE_RGBA ? 4 : 3;
+  // Deflate expands at most 1032-fold, so a file this long cannot hold more samples than
+  // that: a header claiming more would only make us allocate gigabytes for nothing.
+  if (static_cast<uint64_t>(channels) * width * height > static_cast<uint64_t>(file->size) * 1032) {
+    return false;
+  }
   if (!image.Create(static_cast<int>(width), static_cast<int>(height))) return false;
   // Only reordering and deinterlacing: no gamma, no profile, no background.
   png_set_bgr(png);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  const size_t channels = colour == PNG_COLOR_TYPE_RGBA ? 4 : 3;
   if (png_get_rowbytes(png, info) != channels * width) return false;
   samples.resize(channels * width * height);
   rows.resize(height);
