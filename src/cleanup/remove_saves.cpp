@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-#include "engine/fs/files.h"
-#include "engine/fs/paths.h"
-#include "engine/fs/text.h"
-#include "engine/fs/win_handle.h"
+#include "base/paths.h"
+#include "base/text.h"
+#include "os/files.h"
+#include "os/win_handle.h"
 
 namespace vard {
 

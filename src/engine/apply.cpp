@@ -2,12 +2,12 @@
 
 #include <string>
 
+#include "base/paths.h"
 #include "engine/diff/apply_diff.h"
-#include "engine/fs/files.h"
-#include "engine/fs/paths.h"
 #include "engine/payload.h"
 #include "manifest/file_entry.h"
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
+#include "os/files.h"
 
 namespace vard {
 

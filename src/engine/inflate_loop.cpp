@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
 
 namespace vard {
 

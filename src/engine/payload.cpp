@@ -5,12 +5,12 @@
 #include <memory>
 #include <new>
 
+#include "base/paths.h"
 #include "engine/crc_text.h"
-#include "engine/fs/files.h"
-#include "engine/fs/paths.h"
-#include "engine/fs/win_handle.h"
 #include "engine/inflate_loop.h"
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
+#include "os/files.h"
+#include "os/win_handle.h"
 
 namespace vard {
 

@@ -3,9 +3,9 @@
 #include <memory>
 #include <vector>
 
-#include "engine/fs/files.h"
 #include "manifest/file_entry.h"
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
+#include "os/files.h"
 
 namespace vard {
 

@@ -1,11 +1,11 @@
 #include <windows.h>
 
-#include "engine/fs/files.h"
-#include "engine/fs/paths.h"
-#include "engine/fs/win_handle.h"
+#include "base/paths.h"
 #include "engine/payload.h"
 #include "manifest/data_resource.h"
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
+#include "os/files.h"
+#include "os/win_handle.h"
 
 namespace vard {
 

@@ -3,7 +3,7 @@
 #include "manifest/data_resource.h"
 #include "manifest/pack_selection.h"
 #include "manifest/patch_config.h"
-#include "run/registry.h"
+#include "os/registry.h"
 
 namespace vard {
 

@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "engine/fs/paths.h"
+#include "base/paths.h"
 
 namespace vard {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "engine/fs/paths.h"
-#include "engine/fs/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace vard {
 

@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
-#include "engine/fs/paths.h"
-#include "engine/fs/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "manifest/pack_manifest.h"
 #include "manifest/xml_document.h"
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "base/reg_value_ref.h"
 #include "manifest/resource_view.h"
-#include "run/reg_value_ref.h"
 
 class TiXmlElement;
 

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "engine/fs/critical_section.h"
+#include "os/critical_section.h"
 #include "ui/text.h"
 
 namespace vard {

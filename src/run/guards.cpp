@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "engine/fs/win_handle.h"
+#include "os/win_handle.h"
 #include "ui/text.h"
 
 namespace vard {

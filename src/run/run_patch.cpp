@@ -5,21 +5,21 @@
 #include <cstdint>
 #include <string>
 
+#include "base/paths.h"
+#include "base/text.h"
 #include "cleanup/remove_saves.h"
 #include "engine/apply.h"
-#include "engine/fs/files.h"
-#include "engine/fs/paths.h"
-#include "engine/fs/text.h"
 #include "engine/verify.h"
 #include "manifest/file_entry.h"
 #include "manifest/pack_selection.h"
 #include "manifest/patch_config.h"
+#include "model/progress_tree.h"
+#include "model/ui_state.h"
+#include "os/files.h"
+#include "os/registry.h"
 #include "run/fatal.h"
 #include "run/guards.h"
-#include "run/registry.h"
 #include "run/version.h"
-#include "ui/progress_tree.h"
-#include "ui/ui_state.h"
 #include "ui/windows_ui.h"
 
 namespace vard {
@@ -58,16 +58,16 @@ void ReportError(TextId text) { Conclude(kCaptionError, text, kErrorStyle); }
 void ReportNotice(TextId text) { Conclude(kCaptionError, text, kNoticeStyle); }
 
 void RunPatch() {
-  // 1. Splash, before any test.
+  // The splash comes first, before any test.
   ShowSplash();
 
-  // 2. A second patcher is turned away before any window but the splash exists.
+  // A second patcher is turned away before any window but the splash exists.
   if (!ClaimInstance()) {
     ShowMessage(kCaptionError, 204, kErrorStyle);
     return;
   }
 
-  // 3. Title. The first lookup chooses the language and builds the configuration, so a
+  // The window title. The first lookup chooses the language and builds the configuration, so a
   // broken main manifest takes the fatal path here, before the progress window exists.
   std::wstring title = LoadText(201);
   const PatchConfig& config = GetPatchConfig();
@@ -79,88 +79,89 @@ void RunPatch() {
   title += Utf8ToWide(config.to);
   SetTitleText(title);
 
-  // 4.-5. First status, then the progress window.
+  // The first status line, then the progress window.
   SetStatusText(LoadText(200));
   StartUi();
 
-  // 6. Confirmation: saves will be removed.
+  // The player confirms that the saves will be removed.
   if (ShowMessage(223, 222, kQuestionStyle) == IDNO) {
     StopSounds();
     StopUi();
     return;
   }
 
-  // 7. The game must not run.
+  // The game must not run.
   if (!WaitForGameExit()) {
     StopUi();
     return;
   }
 
-  // 8. Installation folder: separators unified, a leading one kept, no trailing one.
+  // The installation folder: separators unified, a leading one kept, no trailing one.
   const std::wstring install_path = NormalizePath(ReadWideText(config.reg_path), false, true);
   if (install_path.empty()) return ReportError(207);
 
-  // 9. Installation language.
+  // The installation language.
   if (!ChooseLanguage()) return ReportError(209);
 
-  // 10. The folder must exist.
+  // The installation folder must exist.
   if (!PathExists(install_path)) return ReportError(208);
 
-  // 11. Installed version.
+  // The installed version must be readable.
   const std::string installed_text = ReadText(config.reg_version);
   const std::int32_t installed = ParseVersion(installed_text);
   if (installed_text.empty() || installed == 0) return ReportError(210);
 
-  // 12. Version decision.
+  // Already patched, newer, or another version than the patch starts from: nothing to do.
   const std::int32_t from = ParseVersion(config.from);
   const std::int32_t to = ParseVersion(config.to);
   if (installed == to) return Conclude(kCaptionSuccess, 211, kNoticeStyle);
   if (installed > to) return ReportNotice(212);
   if (installed != from) return ReportNotice(213);
 
-  // 13. The files of every pack that applies to the installation language.
+  // The files of every pack that applies to the installation language.
   FileEntryList entries;
   const auto required_space =
       static_cast<std::uint64_t>(CollectFileEntries(entries, config, install_path));
 
-  // 14. The root of the progress tree drives the total bar.
+  // The root of the progress tree drives the total bar.
   ProgressNode root(0, nullptr);
   RootRegistration registration(root);
 
-  // 15. Nothing is written before every file has been found in its expected state.
+  // Nothing is written before every file has been found in its expected state.
   for (auto& entry : entries) {
     if (!VerifyEntry(*entry, root)) return ReportError(210);
   }
 
-  // 16.
+  // Verification is over. The root carries no label, so this report shows nothing; it is
+  // kept as the one progress report between verification and the space test.
   ReportProgress(root);
 
-  // 17. Free space; a query the system refuses skips the test.
+  // Free space; a query the system refuses skips the test.
   ULARGE_INTEGER available{};
   if (GetDiskFreeSpaceExW(install_path.c_str(), &available, nullptr, nullptr) &&
       required_space > available.QuadPart) {
     return ReportError(214);
   }
 
-  // 18.
+  // The status line announces the application of the files.
   SetStatusText(LoadText(218));
   SetDetailText(L"");
 
-  // 19. Entries applied before a failure stay applied; nothing is rolled back.
+  // Entries applied before a failure stay applied; nothing is rolled back.
   for (auto& entry : entries) {
     const ApplyResult result = ApplyEntry(*entry);
     if (result == ApplyResult::Corrupted) return ReportError(210);
     if (result == ApplyResult::DiskError) return ReportError(215);
   }
 
-  // 20. New version, only where a version text already stands.
+  // The new version, only where a version text already stands.
   WriteText(config.reg_version, config.to);
   WriteText(config.reg_version2, config.to);
 
-  // 21.
+  // The saves of the old version are removed.
   RemoveSaves(install_path, L"KORAX");
 
-  // 22.-23.
+  // The final status line, then the success box closes the run.
   SetStatusText(LoadText(217));
   SetDetailText(L"");
   Conclude(kCaptionSuccess, 216, kNoticeStyle);

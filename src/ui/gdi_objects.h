@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "engine/fs/win_handle.h"
+#include "os/win_handle.h"
 
 namespace vard {
 

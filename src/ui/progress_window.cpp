@@ -2,9 +2,9 @@
 
 #include <cwchar>
 
+#include "model/ui_lock.h"
 #include "ui/skin_image.h"
 #include "ui/skin_window.h"
-#include "ui/ui_lock.h"
 
 namespace vard {
 

@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
+#include "model/ui_state.h"
 #include "ui/cx_image.h"
-#include "ui/ui_state.h"
 
 namespace vard {
 

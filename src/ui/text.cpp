@@ -1,8 +1,8 @@
 #include "ui/text.h"
 
-#include "engine/fs/text.h"
+#include "base/text.h"
 #include "manifest/patch_config.h"
-#include "run/registry.h"
+#include "os/registry.h"
 #include "ui/language.h"
 #include "ui/string_block.h"
 #include "ui/windows_ui.h"

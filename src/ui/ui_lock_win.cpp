@@ -1,8 +1,8 @@
 // The patcher's UI lock: a critical section with a spin count of 4000, installed during
 // static initialisation before any thread but the main one exists. Compiled straight into
 // the executables that need it (a static library would drop this unreferenced object).
-#include "engine/fs/critical_section.h"
-#include "ui/ui_lock.h"
+#include "model/ui_lock.h"
+#include "os/critical_section.h"
 
 namespace vard {
 namespace {

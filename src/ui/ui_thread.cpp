@@ -7,12 +7,12 @@
 #include <memory>
 #include <stdexcept>
 
-#include "engine/fs/win_handle.h"
+#include "model/ui_lock.h"
+#include "model/ui_state.h"
+#include "os/win_handle.h"
 #include "ui/progress_window.h"
 #include "ui/skin_window.h"
 #include "ui/text.h"
-#include "ui/ui_lock.h"
-#include "ui/ui_state.h"
 #include "ui/windows_ui.h"
 
 namespace vard {

@@ -10,10 +10,10 @@
 
 #include "engine/apply.h"
 #include "engine/crc_text.h"
-#include "engine/fs/files.h"
 #include "manifest/data_resource.h"
 #include "manifest/file_entry.h"
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
+#include "os/files.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "engine/fs/files.h"
 #include "manifest/data_resource.h"
+#include "os/files.h"
 #include "test_support/temp_dir.h"
 
 namespace vard {

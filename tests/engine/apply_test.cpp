@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "engine/crc_text.h"
-#include "engine/fs/files.h"
 #include "manifest/data_resource.h"
 #include "manifest/file_entry.h"
+#include "model/progress_tree.h"
+#include "os/files.h"
 #include "test_support/temp_dir.h"
-#include "ui/progress_tree.h"
 
 namespace vard {
 namespace {

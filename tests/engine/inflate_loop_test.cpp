@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/crc_text.h"
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
 
 namespace vard {
 namespace {

@@ -12,9 +12,9 @@
 #include "engine/crc_text.h"
 #include "engine/diff/apply_diff.h"
 #include "engine/diff/diff_format.h"
-#include "engine/fs/files.h"
+#include "model/progress_tree.h"
+#include "os/files.h"
 #include "test_support/temp_dir.h"
-#include "ui/progress_tree.h"
 
 namespace vard {
 namespace {

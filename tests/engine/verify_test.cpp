@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "manifest/file_entry.h"
+#include "model/progress_tree.h"
 #include "test_support/temp_dir.h"
-#include "ui/progress_tree.h"
 
 namespace vard {
 namespace {

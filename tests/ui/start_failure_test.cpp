@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "ui/ui_state.h"
+#include "model/ui_state.h"
 #include "ui/windows_ui.h"
 
 namespace vard {

@@ -14,13 +14,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "model/ui_lock.h"
+#include "model/ui_state.h"
 #include "ui/gdi_objects.h"
 #include "ui/progress_window.h"
 #include "ui/screen_shot.h"
 #include "ui/skin_image.h"
 #include "ui/text.h"
-#include "ui/ui_lock.h"
-#include "ui/ui_state.h"
 #include "ui/windows_ui.h"
 
 namespace vard {

@@ -3,7 +3,7 @@
 #include "engine/diff/buffered_writer.h"
 #include "engine/diff/decode_diff.h"
 #include "engine/diff/paged_reader.h"
-#include "engine/fs/files.h"
+#include "os/files.h"
 
 namespace vard {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
 
 namespace vard::diff {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "engine/fs/files.h"
+#include "os/files.h"
 
 namespace vard {
 

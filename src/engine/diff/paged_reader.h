@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/diff/diff_reader.h"
-#include "engine/fs/win_handle.h"
+#include "os/win_handle.h"
 
 namespace vard {
 

@@ -4,8 +4,8 @@
 #include <set>
 #include <vector>
 
-#include "engine/fs/win_handle.h"
 #include "message_box.h"
+#include "os/win_handle.h"
 #include "registry.h"
 #include "screen.h"
 #include "text.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine/fs/win_handle.h"
+#include "os/win_handle.h"
 #include "text.h"
 
 namespace vardplay {

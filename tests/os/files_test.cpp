@@ -1,5 +1,5 @@
 // File-system helpers against Wine's real Win32 and shell implementation.
-#include "engine/fs/files.h"
+#include "os/files.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,4 +1,4 @@
-#include "engine/fs/paths.h"
+#include "base/paths.h"
 
 namespace vard {
 

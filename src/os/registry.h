@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "run/reg_value_ref.h"
+#include "base/reg_value_ref.h"
 
 namespace vard {
 

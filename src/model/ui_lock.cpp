@@ -1,4 +1,4 @@
-#include "ui/ui_lock.h"
+#include "model/ui_lock.h"
 
 #include <mutex>
 

@@ -1,6 +1,6 @@
-#include "ui/ui_state.h"
+#include "model/ui_state.h"
 
-#include "ui/ui_lock.h"
+#include "model/ui_lock.h"
 
 namespace vard {
 namespace {

@@ -1,10 +1,10 @@
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-#include "ui/ui_state.h"
+#include "model/ui_state.h"
 
 namespace vard {
 namespace {

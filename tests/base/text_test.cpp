@@ -1,4 +1,4 @@
-#include "engine/fs/text.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 

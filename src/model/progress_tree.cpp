@@ -1,9 +1,9 @@
-#include "ui/progress_tree.h"
+#include "model/progress_tree.h"
 
 #include <chrono>
 #include <thread>
 
-#include "ui/ui_state.h"
+#include "model/ui_state.h"
 
 namespace vard {
 

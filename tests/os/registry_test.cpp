@@ -1,4 +1,4 @@
-#include "run/registry.h"
+#include "os/registry.h"
 
 #include <gtest/gtest.h>
 

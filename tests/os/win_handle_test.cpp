@@ -1,5 +1,5 @@
 // The handle owner closes each handle exactly once, whatever moves happen to it.
-#include "engine/fs/win_handle.h"
+#include "os/win_handle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "run/registry.h"
+#include "os/registry.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "engine/fs/text.h"
-#include "engine/fs/win_handle.h"
+#include "base/text.h"
+#include "os/win_handle.h"
 
 namespace vard {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/fs/files.h"
+#include "os/files.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "engine/fs/paths.h"
-#include "engine/fs/win_handle.h"
+#include "base/paths.h"
+#include "os/win_handle.h"
 
 namespace vard {
 

@@ -1,4 +1,4 @@
-#include "ui/ui_state.h"
+#include "model/ui_state.h"
 
 #include <gtest/gtest.h>
 
