@@ -74,6 +74,9 @@ bool ReadPng(png_structp png, png_infop info, CxMemFile* file, CxImage& image,
              std::vector<uint8_t>& samples, std::vector<png_bytep>& rows) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_read_fn(png, file, ReadFromMemory);
+  // Every ancillary chunk is skipped unread: none changes the samples we keep, and a text
+  // or profile chunk would have libpng allocate whatever length its header claims.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
