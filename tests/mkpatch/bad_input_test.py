@@ -100,6 +100,18 @@ with tempfile.TemporaryDirectory() as tmp:
     os.symlink(os.path.join(tmp, "missing-target"), os.path.join(tmp, "new6", "dangling"))
     expect("dangling link", ["build", project(tmp, new="new6"), "--out", out], 2, "")
 
+    write(os.path.join(tmp, "old8", "maps", "level1.map"), b"x")
+    write(os.path.join(tmp, "new8", "maps"), b"y")
+    expect("folder becomes file", ["build", project(tmp, old="old8", new="new8"), "--out", out], 2,
+           "cannot turn a folder into a file")
+    # The patch data measured against the limit, which may be lowered but not raised.
+    expect("too large", ["build", project(tmp), "--out", out, "--resources-only",
+                         "--max-patch-bytes", "100"], 2, "more than the 100 bytes")
+    expect("limit above loadable", ["build", project(tmp), "--out", out, "--max-patch-bytes",
+                                    "1048576001"], 2, "max-patch-bytes")
+    if os.path.exists(os.path.join(out, "resources")):
+        failures.append("a refused patch left a resources folder")
+
     # More payloads than resource ids: 60 535 files.
     many = os.path.join(tmp, "many")
     os.makedirs(many)

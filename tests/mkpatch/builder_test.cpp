@@ -10,7 +10,9 @@
 #include "mkpatch/input_error.h"
 #include "manifest/pack_selection.h"
 #include "manifest/patch_config.h"
+#include "mkpatch/entry_encoder.h"
 #include "mkpatch/manifest_writer.h"
+#include "mkpatch/name_case.h"
 #include "mkpatch/patch_builder.h"
 #include "mkpatch/path_rules.h"
 #include "mkpatch/payload_writer.h"
@@ -75,13 +77,42 @@ TEST(TreeCompare, SortsFilesIntoAddedUpdatedDeletedAndUnchanged) {
   old_tree.Write("Data/Case.TXT", "1");
   new_tree.Write("data/case.txt", "2");  // only the case changed: one file for Windows
   const PackChanges c = CompareTrees(old_tree.path(), new_tree.path());
-  EXPECT_EQ(c.unchanged, 1u);
+  EXPECT_EQ(c.unchanged.size(), 1u);
   EXPECT_EQ(c.added, std::vector<std::string>{"sub/new.txt"});
   EXPECT_EQ(c.deleted, std::vector<std::string>{"gone.txt"});
   ASSERT_EQ(c.updated.size(), 2u);
   EXPECT_EQ(c.updated[0].old_name, "Data/Case.TXT");
   EXPECT_EQ(c.updated[0].new_name, "data/case.txt");
   EXPECT_EQ(c.updated[1].new_name, "sub/changed.bin");
+}
+
+// Windows upper-cases every UTF-16 unit to compare names, not only A to Z: a case-only
+// rename outside ASCII must pair old and new as one file (an add and a delete of names the
+// patcher takes for one would destroy it).
+TEST(TreeCompare, PairsNamesAsWindowsComparesThem) {
+  EXPECT_EQ(NameKey("Data/\xC3\x84.txt"), NameKey("data\\\xC3\xA4.TXT"));      // Ä, ä
+  EXPECT_EQ(NameKey("\xE1\xBE\xB3"), NameKey("\xE1\xBE\xBC"));                   // ᾳ, ᾼ
+  EXPECT_EQ(NameKey("\xD1\x84\xC5\xBF"), NameKey("\xD0\xA4S"));                   // фſ, ФS
+  EXPECT_NE(NameKey("stra\xC3\x9F" "e"), NameKey("STRASSE"));                        // ß stays
+  EXPECT_NE(NameKey("\xE2\x84\xAA"), NameKey("k"));                                  // Kelvin sign
+
+  TempTree old_tree, new_tree;
+  old_tree.Write("\xC3\x84.txt", "old");
+  new_tree.Write("\xC3\xA4.txt", "new");
+  old_tree.Write("\xC3\x89quipe/a.txt", "same");
+  new_tree.Write("\xC3\xA9quipe/a.txt", "same");
+  const PackChanges c = CompareTrees(old_tree.path(), new_tree.path());
+  EXPECT_TRUE(c.added.empty());
+  EXPECT_TRUE(c.deleted.empty());
+  ASSERT_EQ(c.updated.size(), 1u);
+  EXPECT_EQ(c.updated[0].old_name, "\xC3\x84.txt");
+  EXPECT_EQ(c.updated[0].new_name, "\xC3\xA4.txt");
+  EXPECT_EQ(c.unchanged.size(), 1u);
+
+  TempTree clash;
+  clash.Write("\xC3\x89t\xC3\xA9.txt", "1");  // Été.txt
+  clash.Write("\xC3\xA9t\xC3\xA9.txt", "2");  // été.txt
+  EXPECT_THROW(ListTree(clash.path()), InputError);
 }
 
 TEST(TreeCompare, RefusesNamesThatClashOnWindows) {
@@ -251,14 +282,169 @@ new = "new/fr"
   EXPECT_EQ(DisplayName(*french[3]), L"local\\french\\menu.xml");
   EXPECT_EQ(TargetPath(*french[3]), L"C:\\Games\\Demo\\local\\french\\menu.xml");
 
-  EXPECT_TRUE(SelfCheck(plan, out, nullptr).empty());
-  // One flipped byte in the diff payload must be caught before anything is shipped.
+  const CheckResult good = SelfCheck(plan, out);
+  EXPECT_TRUE(good.problems.empty()) << good.problems[0];
+  EXPECT_EQ(good.entries, 3u * 5 + 1);       // the base pack in every language, menu.xml in French
+  EXPECT_EQ(good.decoded, 3u);              // each payload once, whatever the languages
+  // One flipped byte in the diff payload must be caught before anything is shipped, in
+  // every language.
   Bytes payload = ReadWholeFile(PayloadPath(out, exe.id));
   payload[payload.size() / 2] ^= 0x40;
   WriteWholeFile(PayloadPath(out, exe.id), payload);
-  const auto problems = SelfCheck(plan, out, nullptr);
-  ASSERT_EQ(problems.size(), 1u);
-  EXPECT_NE(problems[0].find("game.exe"), std::string::npos) << problems[0];
+  const auto problems = SelfCheck(plan, out).problems;
+  ASSERT_EQ(problems.size(), 5u);
+  for (const std::string& p : problems) EXPECT_NE(p.find("game.exe"), std::string::npos) << p;
+}
+
+const char* const kProject = R"(from = "1.00"
+to = "1.01"
+[registry]
+reg_path = { key = 'SOFTWARE\Korax\Demo', value = "InstallPath" }
+reg_version = { key = 'SOFTWARE\Korax\Demo', value = "Version" }
+reg_version2 = { key = 'SOFTWARE\Korax\Un', value = "DisplayVersion" }
+reg_language = { key = 'SOFTWARE\Korax\Demo', value = "Language" }
+[[language]]
+[[language.pack]]
+old = "old"
+new = "new"
+)";
+
+struct Built {
+  PatchPlan plan;
+  fs::path out;
+};
+
+Built BuildIn(const TempTree& root, unsigned jobs = 0, const std::string& out_name = "res",
+              uint64_t split_size = kSplitSize) {
+  root.Write("p.toml", kProject);
+  Built built{{}, root.path() / out_name};
+  fs::create_directories(built.out);
+  BuildStats stats;
+  BuildOptions options;
+  options.jobs = jobs;
+  options.split_size = split_size;
+  built.plan = PlanPatch(LoadProject(root.path() / "p.toml"), built.out, stats, options);
+  WriteManifestsAndScript(built.plan, built.out);
+  return built;
+}
+
+bool Mentions(const std::vector<std::string>& problems, const std::string& text) {
+  for (const std::string& p : problems)
+    if (p.find(text) != std::string::npos) return true;
+  return false;
+}
+
+// A file that becomes a folder is deleted by a pack of its own before the folder's files
+// are added; a folder that becomes a file cannot pass the patcher's pre-flight and is
+// refused.
+TEST(Build, FileBecomesFolderIsDeletedFirstAndTheReverseIsRefused) {
+  TempTree root;
+  root.Write("old/maps", "a file");
+  root.Write("new/Maps/level1.map", "a file in a folder of the same name");
+  root.Write("old/keep.txt", "k");
+  root.Write("new/keep.txt", "k2");
+  const Built built = BuildIn(root);
+  const auto& packs = built.plan.sections[0].packs;
+  ASSERT_EQ(packs.size(), 2u);
+  EXPECT_TRUE(packs[0].added.empty() && packs[0].updated.empty());
+  ASSERT_EQ(packs[0].deleted.size(), 1u);
+  EXPECT_EQ(packs[0].deleted[0].subpath, "/maps");
+  EXPECT_LT(packs[0].id, packs[1].id);
+  EXPECT_EQ(packs[1].added.size(), 1u);
+  EXPECT_TRUE(packs[1].deleted.empty());
+  const CheckResult check = SelfCheck(built.plan, built.out);
+  EXPECT_TRUE(check.problems.empty()) << check.problems[0];
+
+  TempTree reverse;
+  reverse.Write("old/maps/level1.map", "x");
+  reverse.Write("new/maps", "y");
+  reverse.Write("p.toml", kProject);
+  BuildStats stats;
+  try {
+    PlanPatch(LoadProject(reverse.path() / "p.toml"), reverse.path(), stats);
+    ADD_FAILURE() << "a folder that becomes a file was accepted";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("cannot turn a folder into a file"), std::string::npos) << e.what();
+  }
+}
+
+// The replay applies the manifests as the patcher would: plans that each payload survives
+// but the whole patch does not are caught.
+TEST(SelfCheck, ReplaysTheWholePatchInThePatchersOrder) {
+  // A case-only rename carried as an add and a delete: the delete removes the added file.
+  TempTree root;
+  root.Write("old/\xC3\x84.txt", "old content");
+  root.Write("new/\xC3\xA4.txt", "new content, longer");
+  Built built = BuildIn(root);
+  PlannedPack& pack = built.plan.sections[0].packs[0];
+  ASSERT_EQ(pack.updated.size(), 1u);
+  PlannedFile added = pack.updated[0];
+  const Payload whole = MakePayload(ReadWholeFile(added.new_file));
+  WriteWholeFile(PayloadPath(built.out, added.id), whole.data);
+  added.comp = whole.comp;
+  added.comp_size = whole.data.size();
+  added.diff = false;
+  PlannedFile deleted;
+  deleted.subpath = "/\xC3\x84.txt";
+  pack.added = {added};
+  pack.deleted = {deleted};
+  pack.updated.clear();
+  WriteManifestsAndScript(built.plan, built.out);
+  std::vector<std::string> problems = SelfCheck(built.plan, built.out).problems;
+  EXPECT_TRUE(Mentions(problems, "english: \xC3\xA4.txt: missing after the patch")) << problems[0];
+
+  // A file that becomes a folder, deleted after the additions: the folder cannot be made.
+  TempTree tree;
+  tree.Write("old/maps", "a file");
+  tree.Write("new/maps/level1.map", "x");
+  built = BuildIn(tree);
+  auto& packs = built.plan.sections[0].packs;
+  ASSERT_EQ(packs.size(), 2u);
+  packs[1].deleted = packs[0].deleted;
+  packs.erase(packs.begin());
+  WriteManifestsAndScript(built.plan, built.out);
+  problems = SelfCheck(built.plan, built.out).problems;
+  EXPECT_TRUE(Mentions(problems, "maps\\level1.map: a file stands where a folder")) << problems[0];
+
+  // An update whose old file another pack of the same language already replaced.
+  TempTree overlap;
+  overlap.Write("old/a.txt", "version one");
+  overlap.Write("new/a.txt", "version two!");
+  built = BuildIn(overlap);
+  built.plan.sections.push_back(built.plan.sections[0]);
+  built.plan.project.sections.push_back(built.plan.project.sections[0]);
+  built.plan.changes.push_back(built.plan.changes[0]);
+  WriteManifestsAndScript(built.plan, built.out);
+  problems = SelfCheck(built.plan, built.out).problems;
+  EXPECT_TRUE(Mentions(problems, "a.txt: the installed file")) << (problems.empty() ? "" : problems[0]);
+}
+
+// Threads change when payloads are made, never what they hold: a build on one thread and
+// one on four write the same bytes, including a file large enough to be split.
+TEST(Build, OutputDoesNotDependOnTheNumberOfThreads) {
+  TempTree root;
+  std::string big(300000, 'x');
+  uint32_t x = 7;
+  for (size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  root.Write("old/big.bin", big);
+  for (size_t i = 0; i < big.size(); i += 4099) big[i] ^= 0x5A;
+  root.Write("new/big.bin", big);
+  for (int i = 0; i < 40; ++i) {
+    root.Write("old/f" + std::to_string(i), std::string(1000 + i * 37, static_cast<char>('a' + i % 26)));
+    if (i % 3) root.Write("new/f" + std::to_string(i), std::string(900 + i * 41, static_cast<char>('b' + i % 20)));
+    if (i % 4 == 0) root.Write("new/g" + std::to_string(i), std::string(500 + i, 'q'));
+  }
+  const Built one = BuildIn(root, 1, "one");
+  const Built four = BuildIn(root, 4, "four", 100000);
+  size_t compared = 0;
+  for (const auto& entry : fs::directory_iterator(one.out)) {
+    if (entry.path().filename() == kRcName) continue;  // names its folder
+    EXPECT_EQ(ReadWholeFile(entry.path()), ReadWholeFile(four.out / entry.path().filename()))
+        << entry.path().filename();
+    ++compared;
+  }
+  EXPECT_EQ(compared, 1u + 1 + 26 + 10 + 1);  // main and pack manifests, updated, added, big.bin
+  EXPECT_TRUE(SelfCheck(four.plan, four.out).problems.empty());
 }
 
 }  // namespace

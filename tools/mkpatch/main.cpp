@@ -34,7 +34,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int Build(const fs::path& project_file, const fs::path& out, bool resources_only) {
+int Build(const fs::path& project_file, const fs::path& out, bool resources_only, BuildOptions options) {
   const auto start = std::chrono::steady_clock::now();
   const Project project = LoadProject(project_file);
   fs::create_directories(out);
@@ -44,20 +44,23 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   fs::remove_all(staging);
   fs::create_directories(staging);
 
+  const uint64_t limit = options.max_payload_bytes;
   BuildStats stats;
-  const PatchPlan plan = PlanPatch(project, staging, stats);
+  const PatchPlan plan = PlanPatch(project, staging, stats, options);
   WriteManifestsAndScript(plan, staging);
+  // The patcher must be able to load what it carries.
+  const uint64_t embedded = EmbeddedBytes(staging);
+  if (embedded > limit) {
+    fs::remove_all(staging);
+    throw InputError("the patch data takes " + std::to_string(embedded) + " bytes (" +
+                     Megabytes(embedded) + "), more than the " + std::to_string(limit) + " bytes (" +
+                     Megabytes(limit) + ") a patcher can carry; split the patch");
+  }
 
-  size_t checked = 0, to_check = stats.added + stats.updated;
-  ProgressBar bar("checking", to_check);
-  const auto problems = SelfCheck(plan, staging, [&](const std::string& name) {
-    ++checked;
-    bar.Advance(1, name);
-  });
-  bar.Finish();
-  if (!problems.empty()) {
+  const CheckResult check = SelfCheck(plan, staging, true);
+  if (!check.problems.empty()) {
     std::cerr << "mkpatch: self-check failed, no patch written:\n";
-    for (const auto& p : problems) std::cerr << "  " << p << "\n";
+    for (const auto& p : check.problems) std::cerr << "  " << p << "\n";
     fs::remove_all(staging);
     return 1;
   }
@@ -75,9 +78,11 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   std::printf("patch %s -> %s: %zu added, %zu updated (%zu as diffs), %zu deleted, %zu unchanged\n",
               project.from.c_str(), project.to.c_str(), stats.added, stats.updated, stats.diffs,
               stats.deleted, stats.unchanged);
-  std::printf("bytes in: %s, patch size: %s (payloads %s), %zu files checked, time %.1f s\n",
+  std::printf("bytes in: %s, patch size: %s (payloads %s, limit %s), time %.1f s\n",
               Megabytes(stats.bytes_in).c_str(), Megabytes(stats.payload_bytes + manifest_bytes).c_str(),
-              Megabytes(stats.payload_bytes).c_str(), checked, SecondsSince(start));
+              Megabytes(stats.payload_bytes).c_str(), Megabytes(limit).c_str(), SecondsSince(start));
+  std::printf("self-check: %zu entries replayed in 5 languages (%zu payloads decoded), final trees equal the new trees\n",
+              check.entries, check.decoded);
   std::printf("resources: %s\n", resources.string().c_str());
   if (!resources_only)
     std::printf("patchers: %s, %s\n", (out / "patcher-win32.exe").string().c_str(),
@@ -123,12 +128,19 @@ int main(int argc, char** argv) {
 
   std::string project, out, old_file, new_file, diff_file;
   bool resources_only = false;
+  unsigned jobs = 0;
+  uint64_t max_patch_bytes = kMaxEmbeddedBytes;
   auto* build = app.add_subcommand(
       "build", "Build a patch: DIR/resources, DIR/patcher-win32.exe and DIR/patcher-win64.exe");
   build->add_option("project", project, "Project file (TOML)")->required();
   build->add_option("--out", out, "Output folder")->required();
   build->add_flag("--resources-only", resources_only,
                   "Write the resources folder only, no executables");
+  build->add_option("--jobs,-j", jobs, "Encoding threads (default: one per core)");
+  build->add_option("--max-patch-bytes", max_patch_bytes,
+                    "Refuse a patch whose data exceeds this many bytes (at most the default, " +
+                        std::to_string(kMaxEmbeddedBytes) + ", what the 32-bit patcher can load)")
+      ->check(CLI::Range(uint64_t{1}, kMaxEmbeddedBytes));
 
   auto* diff = app.add_subcommand("diff", "Write a raw (uncompressed) diff that turns OLD into NEW");
   diff->add_option("old", old_file, "Old file")->required();
@@ -150,7 +162,12 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (*build) return Build(project, out, resources_only);
+    if (*build) {
+      BuildOptions options;
+      options.jobs = jobs;
+      options.max_payload_bytes = max_patch_bytes;
+      return Build(project, out, resources_only, options);
+    }
     if (*diff) return Diff(old_file, new_file, diff_file);
     return Apply(old_file, diff_file, new_file);
   } catch (const InputError& e) {

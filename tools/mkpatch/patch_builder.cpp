@@ -1,13 +1,18 @@
 #include "mkpatch/patch_builder.h"
 
-#include "mkpatch/diff_encoder.h"
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+#include "mkpatch/entry_encoder.h"
 #include "mkpatch/file_io.h"
 #include "mkpatch/input_error.h"
-#include "mkpatch/payload_writer.h"
 #include "mkpatch/progress_bar.h"
 #include "mkpatch/required_space.h"
 #include "mkpatch/resource_folder.h"
-#include "mkpatch/tree_compare.h"
 
 namespace vard::mkpatch {
 namespace {
@@ -31,33 +36,124 @@ uint64_t FileSize(const std::filesystem::path& path) {
   return size;
 }
 
-void StorePayload(PlannedFile& file, const Payload& payload, const std::filesystem::path& resources,
-                  BuildStats& stats) {
-  file.comp = payload.comp;
-  file.comp_size = payload.data.size();
-  WriteWholeFile(PayloadPath(resources, file.id), payload.data);
-  stats.payload_bytes += payload.data.size();
+// One payload to make. Ids are given out before any encoding starts, in manifest order, so
+// the order in which the threads finish changes nothing in the output.
+struct Job {
+  PlannedFile* file;
+  bool updated;
+  std::string label;
+  uint64_t size;    // new file
+  uint64_t memory;  // estimated peak while encoding
+};
+
+// Lets jobs run together while their estimated memory fits in the budget; a job that does
+// not fit waits until the others are done, and the largest always runs (alone if need be).
+class MemoryGate {
+ public:
+  explicit MemoryGate(uint64_t budget) : budget_(budget) {}
+  void Enter(uint64_t need) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return in_use_ == 0 || in_use_ + need <= budget_; });
+    in_use_ += need;
+  }
+  void Leave(uint64_t need) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      in_use_ -= need;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t budget_, in_use_ = 0;
+};
+
+void Encode(const Job& job, const std::filesystem::path& resources, uint64_t split_size) {
+  PlannedFile& file = *job.file;
+  const Bytes content = ReadWholeFile(file.new_file);
+  file.size = content.size();
+  file.crc = CrcText(content);
+  Bytes old;
+  if (job.updated) {
+    old = ReadWholeFile(file.old_file);
+    file.size_org = old.size();
+    file.crc_org = CrcText(old);
+  }
+  const EncodedEntry encoded = EncodeEntry(job.updated ? &old : nullptr, content,
+                                              job.updated && content.size() >= split_size);
+  file.comp = encoded.payload.comp;
+  file.comp_size = encoded.payload.data.size();
+  file.diff = encoded.diff;
+  file.diff_size = encoded.diff_size;
+  WriteWholeFile(PayloadPath(resources, file.id), encoded.payload.data);
+}
+
+void RunJobs(std::vector<Job>& jobs, const std::filesystem::path& resources, const BuildOptions& options,
+             BuildStats& stats) {
+  // Largest first: the long jobs start early and the small ones fill the gaps at the end.
+  std::stable_sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) { return a.size > b.size; });
+  uint64_t total_bytes = 0, largest_need = 0;
+  for (const Job& job : jobs) {
+    total_bytes += job.size;
+    largest_need = std::max(largest_need, job.memory);
+  }
+  // Small files may run beside the largest one within a fixed allowance.
+  constexpr uint64_t kAllowance = uint64_t{256} << 20;
+  MemoryGate gate(std::max(largest_need, kAllowance));
+  ProgressBar bar("encoding", jobs.size(), total_bytes);
+  std::atomic<size_t> next{0};
+  std::atomic<uint64_t> payload_bytes{0};
+  std::atomic<bool> stop{false};
+  std::mutex error_mutex;
+  std::exception_ptr error;
+  auto work = [&] {
+    for (size_t i = next++; i < jobs.size() && !stop; i = next++) {
+      const Job& job = jobs[i];
+      gate.Enter(job.memory);
+      try {
+        Encode(job, resources, options.split_size);
+        if ((payload_bytes += job.file->comp_size) > options.max_payload_bytes) stop = true;
+      } catch (...) {
+        const std::lock_guard<std::mutex> lock(error_mutex);
+        if (!error) error = std::current_exception();
+        stop = true;
+      }
+      gate.Leave(job.memory);
+      bar.Advance(1, job.size, job.label);
+    }
+  };
+  unsigned threads = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(jobs.size(), 1)));
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& t : pool) t.join();
+  bar.Finish();
+  if (error) std::rethrow_exception(error);
+  if (stop)
+    throw InputError("the payloads alone exceed " + std::to_string(options.max_payload_bytes) +
+                     " bytes, more than the patcher can carry; build was stopped");
+  stats.payload_bytes += payload_bytes;
 }
 
 }  // namespace
 
-PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resources, BuildStats& stats) {
+PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resources, BuildStats& stats,
+                    const BuildOptions& options) {
   PatchPlan plan;
   plan.project = project;
 
   // Stage 1: compare every pack's trees, so that bad names and id shortage are reported
   // before any encoding time is spent.
-  std::vector<std::vector<PackChanges>> changes;
   size_t resources_needed = 0;
-  uint64_t work = 0;
   for (const LanguageSection& section : project.sections) {
-    changes.emplace_back();
+    plan.changes.emplace_back();
     for (const PackSource& pack : section.packs) {
-      changes.back().push_back(CompareTrees(pack.old_dir, pack.new_dir));
-      const PackChanges& c = changes.back().back();
-      resources_needed += 1 + c.added.size() + c.updated.size();
-      for (const auto& name : c.added) work += FileSize(pack.new_dir / name);
-      for (const auto& file : c.updated) work += FileSize(pack.new_dir / file.new_name);
+      plan.changes.back().push_back(CompareTrees(pack.old_dir, pack.new_dir));
+      const PackChanges& c = plan.changes.back().back();
+      resources_needed += 1 + c.added.size() + c.updated.size() + (c.deleted_first.empty() ? 0 : 1);
     }
   }
   const size_t available = static_cast<size_t>(kLastId - kFirstFreeId + 1);
@@ -67,36 +163,39 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
                      std::to_string(available) + " (ids from " + std::to_string(kFirstFreeId) +
                      " to " + std::to_string(kLastId) + ")");
 
-  // Stage 2: payloads, pack by pack.
+  // Stage 2: the manifests' structure and every resource id, in manifest order.
   IdAllocator ids;
-  ProgressBar bar("encoding", work);
   for (size_t s = 0; s < project.sections.size(); ++s) {
     PlannedSection section;
     section.name = project.sections[s].name;
     for (size_t p = 0; p < project.sections[s].packs.size(); ++p) {
       const PackSource& source = project.sections[s].packs[p];
-      const PackChanges& c = changes[s][p];
+      const PackChanges& c = plan.changes[s][p];
+      if (!c.deleted_first.empty()) {
+        // The patcher applies a pack's additions before its deletions; a file that becomes
+        // a folder must be gone before the folder's files arrive, so a pack of its own
+        // (same root, earlier in the section) deletes it.
+        PlannedPack first;
+        first.root = source.root;
+        first.id = ids.Next();
+        for (const std::string& name : c.deleted_first) {
+          PlannedFile file;
+          file.subpath = "/" + name;
+          first.deleted.push_back(std::move(file));
+        }
+        stats.deleted += first.deleted.size();
+        section.packs.push_back(std::move(first));
+      }
       PlannedPack pack;
       pack.root = source.root;
       pack.id = ids.Next();
-      pack.unchanged = c.unchanged;
-      stats.unchanged += c.unchanged;
-
+      pack.unchanged = c.unchanged.size();
+      stats.unchanged += c.unchanged.size();
       for (const std::string& name : c.added) {
         PlannedFile file;
         file.subpath = "/" + name;
         file.new_file = source.new_dir / name;
-        const Bytes content = ReadWholeFile(file.new_file);
-        file.size = content.size();
-        file.crc = CrcText(content);
         file.id = ids.Next();
-        StorePayload(file, MakePayload(content), resources, stats);
-        if (content.empty())
-          stats.warnings.push_back(file.new_file.string() +
-                                   ": empty file; the patcher cannot checksum it, so a repeated "
-                                   "run stops at it");
-        stats.bytes_in += content.size();
-        bar.Advance(content.size(), name);
         pack.added.push_back(std::move(file));
       }
       for (const UpdatedFile& names : c.updated) {
@@ -104,31 +203,7 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
         file.subpath = "/" + names.new_name;
         file.new_file = source.new_dir / names.new_name;
         file.old_file = source.old_dir / names.old_name;
-        const Bytes content = ReadWholeFile(file.new_file);
-        const Bytes old = ReadWholeFile(file.old_file);
-        file.size = content.size();
-        file.crc = CrcText(content);
-        file.size_org = old.size();
-        file.crc_org = CrcText(old);
         file.id = ids.Next();
-        // A diff only when its payload is smaller than the whole file's.
-        Payload whole = MakePayload(content);
-        const std::vector<uint8_t> diff = EncodeDiff(old.data(), old.size(), content.data(), content.size());
-        Payload diffed = MakePayload(diff);
-        if (diffed.data.size() < whole.data.size()) {
-          file.diff = true;
-          file.diff_size = diff.size();
-          StorePayload(file, diffed, resources, stats);
-          ++stats.diffs;
-        } else {
-          StorePayload(file, whole, resources, stats);
-        }
-        if (content.empty())
-          stats.warnings.push_back(file.new_file.string() +
-                                   ": empty file; the patcher cannot checksum it, so a repeated "
-                                   "run stops at it");
-        stats.bytes_in += content.size();
-        bar.Advance(content.size(), names.new_name);
         pack.updated.push_back(std::move(file));
       }
       for (const std::string& name : c.deleted) {
@@ -141,10 +216,40 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
       stats.deleted += pack.deleted.size();
       section.packs.push_back(std::move(pack));
     }
-    section.required_space = RequiredSpace(section);
     plan.sections.push_back(std::move(section));
   }
-  bar.Finish();
+
+  // Stage 3: the payloads, on every core. Pointers into the plan stay valid: it no longer
+  // grows.
+  std::vector<Job> jobs;
+  for (PlannedSection& section : plan.sections)
+    for (PlannedPack& pack : section.packs)
+      for (int kind = 0; kind < 2; ++kind)
+        for (PlannedFile& file : kind == 0 ? pack.added : pack.updated) {
+          const bool updated = kind == 1;
+          const uint64_t size = FileSize(file.new_file);
+          // Whole content and its compressed copy; an update adds the old file, its suffix
+          // array (4 bytes a byte) and the diffs being compared.
+          const uint64_t memory =
+              updated ? 2 * size + 6 * std::max(size, FileSize(file.old_file)) : 2 * size;
+          jobs.push_back({&file, updated, file.subpath.substr(1), size, memory + (uint64_t{1} << 20)});
+        }
+  RunJobs(jobs, resources, options, stats);
+
+  for (PlannedSection& section : plan.sections) {
+    for (const PlannedPack& pack : section.packs) {
+      for (int kind = 0; kind < 2; ++kind)
+        for (const PlannedFile& file : kind == 0 ? pack.added : pack.updated) {
+          stats.bytes_in += file.size;
+          if (file.diff) ++stats.diffs;
+          if (file.size == 0)
+            stats.warnings.push_back(file.new_file.string() +
+                                     ": empty file; the patcher cannot checksum it, so a repeated "
+                                     "run stops at it");
+        }
+    }
+    section.required_space = RequiredSpace(section);
+  }
   return plan;
 }
 

@@ -1,7 +1,7 @@
-// Builds the patch plan from a project: compares each pack's trees, encodes a diff for every
-// updated file, writes each payload to the resources folder as it is made and sums each
-// section's required space. The stages it calls are in tree_compare, delta/encoder,
-// payload_writer and required_space; writing the manifests and the self-check come after.
+// Builds the patch plan from a project: compares each pack's trees, encodes the payload of
+// every added and updated file on all cores (entry_encoder), writes each payload to the
+// resources folder as it is made and sums each section's required space. Writing the
+// manifests and the self-check come after.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mkpatch/entry_encoder.h"
 #include "mkpatch/patch_plan.h"
 #include "mkpatch/project_file.h"
 
@@ -22,8 +23,18 @@ struct BuildStats {
   std::vector<std::string> warnings;
 };
 
+struct BuildOptions {
+  unsigned jobs = 0;  // encoding threads; 0: one per core
+  // Payloads beyond this many bytes stop the build early (the whole patch is measured
+  // against its limit once the manifests are written).
+  uint64_t max_payload_bytes = UINT64_MAX;
+  uint64_t split_size = kSplitSize;  // updated files from this size on use two threads
+};
+
 // Payload files go to `resources`, which must exist. Throws InputError for input the patch
-// cannot carry (unreadable files, more payloads than resource ids).
-PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resources, BuildStats& stats);
+// cannot carry (unreadable files, a folder that becomes a file, more payloads than resource
+// ids, payloads beyond the limit). The payloads do not depend on the number of threads.
+PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resources, BuildStats& stats,
+                    const BuildOptions& options = {});
 
 }  // namespace vard::mkpatch

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mkpatch/project_file.h"
+#include "mkpatch/tree_compare.h"
 
 namespace vard::mkpatch {
 
@@ -38,7 +39,12 @@ struct PlannedSection {
 
 struct PatchPlan {
   Project project;
+  // Sections and packs in manifest order. A pack whose files become folders is preceded by
+  // a pack of the same root that deletes those files first.
   std::vector<PlannedSection> sections;
+  // The tree comparison of each project pack ([section][pack] as in the project), which the
+  // self-check's model of the installations starts from.
+  std::vector<std::vector<PackChanges>> changes;
 };
 
 }  // namespace vard::mkpatch

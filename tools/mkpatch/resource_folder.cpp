@@ -60,4 +60,11 @@ void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path&
   WriteText(folder / kRcName, rc);
 }
 
+uint64_t EmbeddedBytes(const std::filesystem::path& folder) {
+  uint64_t total = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.is_regular_file() && entry.path().filename() != kRcName) total += entry.file_size();
+  return total;
+}
+
 }  // namespace vard::mkpatch

@@ -3,6 +3,7 @@
 // (cmake -DVARD_PATCH_RC=<folder>/patch_data.rc).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -16,6 +17,13 @@ inline constexpr int kLastId = 0xFFFF;
 inline constexpr const char* kRcName = "patch_data.rc";
 inline constexpr const char* kIconName = "101.ico";  // present when the project sets skin.icon
 
+// The most patch data (manifests, payloads and icon together) a patcher may embed. The
+// data lies in the executable's resources, which Windows maps into the process with the
+// rest of the image, in one piece of the 32-bit patcher's address space; other modules and
+// the heap take their share of its 2 GiB, so 1000 MiB is as far as loading stays reliable
+// (the patcher's own code, images and texts stay below 24 MiB of the 1 GiB that leaves).
+inline constexpr uint64_t kMaxEmbeddedBytes = uint64_t{1000} << 20;
+
 // True for ids the patcher uses for its own resources: the icon and skins (101 to 105), the
 // string table's ids (200 to 225) and the main manifest (5001).
 bool IsReservedId(int id);
@@ -26,5 +34,8 @@ std::filesystem::path ManifestPath(const std::filesystem::path& folder, int id);
 // Writes the main manifest, the pack manifests and patch_data.rc next to the payloads
 // already in `folder` (payloads are written while the plan is built).
 void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path& folder);
+
+// Bytes of all resources in the folder that the patcher embeds (every file but the script).
+uint64_t EmbeddedBytes(const std::filesystem::path& folder);
 
 }  // namespace vard::mkpatch

@@ -1,5 +1,5 @@
 // Tree comparison, the first stage of a build: what a pack's new folder adds to, changes in
-// and removes from its old folder. Identical files are counted and left out of the patch.
+// and removes from its old folder. Identical files are left out of the patch.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +14,14 @@ struct UpdatedFile {
 };
 
 struct PackChanges {
-  // Paths relative to the pack folder, '/'-separated, in order of their upper-cased names.
-  // Names are paired ignoring case, as Windows does.
+  // Paths relative to the pack folder, '/'-separated, in order of their name keys
+  // (name_case.h). Names are paired as Windows compares them, without regard to case.
   std::vector<std::string> added, deleted;
   std::vector<UpdatedFile> updated;
-  size_t unchanged = 0;
+  // Files of the old tree that are folders in the new one (old "maps", new "maps/x"):
+  // deleted before anything of the pack is added. Not in `deleted`.
+  std::vector<std::string> deleted_first;
+  std::vector<UpdatedFile> unchanged;  // byte for byte the same
 };
 
 // Lists the regular files below `dir` (following links to files), relative and sorted.
@@ -26,7 +29,13 @@ struct PackChanges {
 // or anything that is neither file nor folder.
 std::vector<std::string> ListTree(const std::filesystem::path& dir);
 
-// Compares the two folders file by file (size first, then content).
+// Compares the two folders file by file: different sizes mean changed; files of equal size
+// are read once each, side by side. Throws InputError for a folder of the old tree that is
+// a file in the new one, which the patcher cannot replace (it checks every file before
+// changing any, and finds a folder where it expects a file).
 PackChanges CompareTrees(const std::filesystem::path& old_dir, const std::filesystem::path& new_dir);
+
+// True when the two files hold the same bytes (read side by side in 1 MiB chunks).
+bool SameContent(const std::filesystem::path& a, const std::filesystem::path& b);
 
 }  // namespace vard::mkpatch
