@@ -15,6 +15,7 @@
 #include "mkpatch/name_case.h"
 #include "mkpatch/patch_builder.h"
 #include "mkpatch/path_rules.h"
+#include "mkpatch/payload_cache.h"
 #include "mkpatch/payload_writer.h"
 #include "mkpatch/project_file.h"
 #include "mkpatch/required_space.h"
@@ -315,7 +316,7 @@ struct Built {
 };
 
 Built BuildIn(const TempTree& root, unsigned jobs = 0, const std::string& out_name = "res",
-              uint64_t split_size = kSplitSize) {
+              uint64_t split_size = kSplitSize, PayloadCache* cache = nullptr) {
   root.Write("p.toml", kProject);
   Built built{{}, root.path() / out_name};
   fs::create_directories(built.out);
@@ -323,6 +324,7 @@ Built BuildIn(const TempTree& root, unsigned jobs = 0, const std::string& out_na
   BuildOptions options;
   options.jobs = jobs;
   options.split_size = split_size;
+  options.cache = cache;
   built.plan = PlanPatch(LoadProject(root.path() / "p.toml"), built.out, stats, options);
   WriteManifestsAndScript(built.plan, built.out);
   return built;
@@ -445,6 +447,35 @@ TEST(Build, OutputDoesNotDependOnTheNumberOfThreads) {
   }
   EXPECT_EQ(compared, 1u + 1 + 26 + 10 + 1);  // main and pack manifests, updated, added, big.bin
   EXPECT_TRUE(SelfCheck(four.plan, four.out).problems.empty());
+}
+
+// A second build of the same trees takes its payloads from the cache and writes the same
+// bytes; a damaged cache entry is reused but cannot pass the self-check.
+TEST(Build, SecondBuildReusesPayloadsAndTheSelfCheckStillJudgesThem) {
+  TempTree root;
+  root.Write("old/a.bin", std::string(20000, 'a') + "one");
+  root.Write("new/a.bin", std::string(20000, 'a') + "two!");
+  root.Write("new/b.txt", "added");
+  PayloadCache first_cache(root.path() / "cache");
+  ASSERT_TRUE(first_cache.enabled());
+  const Built first = BuildIn(root, 0, "first", kSplitSize, &first_cache);
+  EXPECT_EQ(first_cache.reused(), 0u);
+  PayloadCache second_cache(root.path() / "cache");
+  const Built second = BuildIn(root, 0, "second", kSplitSize, &second_cache);
+  EXPECT_EQ(second_cache.reused(), 2u);
+  for (const char* name : {"5003.bin", "5004.bin", "5002.xml"})
+    EXPECT_EQ(ReadWholeFile(first.out / name), ReadWholeFile(second.out / name)) << name;
+
+  for (const auto& entry : fs::directory_iterator(root.path() / "cache"))
+    if (entry.path().extension() == ".bin") {
+      Bytes bytes = ReadWholeFile(entry.path());
+      bytes.back() ^= 1;
+      WriteWholeFile(entry.path(), bytes);
+    }
+  PayloadCache damaged(root.path() / "cache");
+  const Built third = BuildIn(root, 0, "third", kSplitSize, &damaged);
+  EXPECT_EQ(damaged.reused(), 2u);
+  EXPECT_FALSE(SelfCheck(third.plan, third.out).problems.empty());
 }
 
 }  // namespace

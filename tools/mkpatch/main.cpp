@@ -13,6 +13,7 @@
 #include "mkpatch/file_io.h"
 #include "mkpatch/input_error.h"
 #include "mkpatch/patch_builder.h"
+#include "mkpatch/payload_cache.h"
 #include "mkpatch/payload_writer.h"
 #include "mkpatch/progress_bar.h"
 #include "mkpatch/project_file.h"
@@ -34,7 +35,8 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int Build(const fs::path& project_file, const fs::path& out, bool resources_only, BuildOptions options) {
+int Build(const fs::path& project_file, const fs::path& out, bool resources_only, bool use_cache,
+          BuildOptions options) {
   const auto start = std::chrono::steady_clock::now();
   const Project project = LoadProject(project_file);
   fs::create_directories(out);
@@ -45,6 +47,8 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   fs::create_directories(staging);
 
   const uint64_t limit = options.max_payload_bytes;
+  PayloadCache cache(use_cache ? out / ".mkpatch-cache" : fs::path());
+  options.cache = &cache;
   BuildStats stats;
   const PatchPlan plan = PlanPatch(project, staging, stats, options);
   WriteManifestsAndScript(plan, staging);
@@ -62,8 +66,10 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
     std::cerr << "mkpatch: self-check failed, no patch written:\n";
     for (const auto& p : check.problems) std::cerr << "  " << p << "\n";
     fs::remove_all(staging);
+    cache.Clear();  // in case an entry of it was damaged
     return 1;
   }
+  cache.Prune();
   fs::remove_all(resources);
   fs::rename(staging, resources);
   // The script names the files by absolute path: write it again for the final folder.
@@ -83,6 +89,9 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
               Megabytes(stats.payload_bytes).c_str(), Megabytes(limit).c_str(), SecondsSince(start));
   std::printf("self-check: %zu entries replayed in 5 languages (%zu payloads decoded), final trees equal the new trees\n",
               check.entries, check.decoded);
+  if (cache.enabled())
+    std::printf("cache: %zu of %zu payloads reused from earlier builds (%s)\n", cache.reused(),
+                stats.added + stats.updated, cache.folder().string().c_str());
   std::printf("resources: %s\n", resources.string().c_str());
   if (!resources_only)
     std::printf("patchers: %s, %s\n", (out / "patcher-win32.exe").string().c_str(),
@@ -128,6 +137,7 @@ int main(int argc, char** argv) {
 
   std::string project, out, old_file, new_file, diff_file;
   bool resources_only = false;
+  bool no_cache = false;
   unsigned jobs = 0;
   uint64_t max_patch_bytes = kMaxEmbeddedBytes;
   auto* build = app.add_subcommand(
@@ -136,6 +146,9 @@ int main(int argc, char** argv) {
   build->add_option("--out", out, "Output folder")->required();
   build->add_flag("--resources-only", resources_only,
                   "Write the resources folder only, no executables");
+  build->add_flag("--no-cache", no_cache,
+                  "Encode every payload anew (by default payloads of earlier builds in DIR/.mkpatch-cache "
+                  "are reused when the tool and both files' contents are the same)");
   build->add_option("--jobs,-j", jobs, "Encoding threads (default: one per core)");
   build->add_option("--max-patch-bytes", max_patch_bytes,
                     "Refuse a patch whose data exceeds this many bytes (at most the default, " +
@@ -166,7 +179,7 @@ int main(int argc, char** argv) {
       BuildOptions options;
       options.jobs = jobs;
       options.max_payload_bytes = max_patch_bytes;
-      return Build(project, out, resources_only, options);
+      return Build(project, out, resources_only, !no_cache, options);
     }
     if (*diff) return Diff(old_file, new_file, diff_file);
     return Apply(old_file, diff_file, new_file);

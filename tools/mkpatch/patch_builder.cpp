@@ -5,11 +5,13 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "mkpatch/entry_encoder.h"
 #include "mkpatch/file_io.h"
 #include "mkpatch/input_error.h"
+#include "mkpatch/payload_cache.h"
 #include "mkpatch/progress_bar.h"
 #include "mkpatch/required_space.h"
 #include "mkpatch/resource_folder.h"
@@ -70,7 +72,7 @@ class MemoryGate {
   uint64_t budget_, in_use_ = 0;
 };
 
-void Encode(const Job& job, const std::filesystem::path& resources, uint64_t split_size) {
+void Encode(const Job& job, const std::filesystem::path& resources, const BuildOptions& options) {
   PlannedFile& file = *job.file;
   const Bytes content = ReadWholeFile(file.new_file);
   file.size = content.size();
@@ -81,8 +83,17 @@ void Encode(const Job& job, const std::filesystem::path& resources, uint64_t spl
     file.size_org = old.size();
     file.crc_org = CrcText(old);
   }
-  const EncodedEntry encoded = EncodeEntry(job.updated ? &old : nullptr, content,
-                                              job.updated && content.size() >= split_size);
+  const Bytes* old_content = job.updated ? &old : nullptr;
+  std::string key;
+  std::optional<EncodedEntry> found;
+  if (options.cache && options.cache->enabled()) {
+    key = options.cache->Key(old_content, content);
+    found = options.cache->Find(key);
+  }
+  const EncodedEntry encoded =
+      found ? std::move(*found)
+            : EncodeEntry(old_content, content, job.updated && content.size() >= options.split_size);
+  if (!found && !key.empty()) options.cache->Store(key, encoded);
   file.comp = encoded.payload.comp;
   file.comp_size = encoded.payload.data.size();
   file.diff = encoded.diff;
@@ -113,7 +124,7 @@ void RunJobs(std::vector<Job>& jobs, const std::filesystem::path& resources, con
       const Job& job = jobs[i];
       gate.Enter(job.memory);
       try {
-        Encode(job, resources, options.split_size);
+        Encode(job, resources, options);
         if ((payload_bytes += job.file->comp_size) > options.max_payload_bytes) stop = true;
       } catch (...) {
         const std::lock_guard<std::mutex> lock(error_mutex);

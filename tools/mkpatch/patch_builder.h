@@ -23,12 +23,15 @@ struct BuildStats {
   std::vector<std::string> warnings;
 };
 
+class PayloadCache;
+
 struct BuildOptions {
   unsigned jobs = 0;  // encoding threads; 0: one per core
   // Payloads beyond this many bytes stop the build early (the whole patch is measured
   // against its limit once the manifests are written).
   uint64_t max_payload_bytes = UINT64_MAX;
   uint64_t split_size = kSplitSize;  // updated files from this size on use two threads
+  PayloadCache* cache = nullptr;     // payloads of earlier builds; none when null
 };
 
 // Payload files go to `resources`, which must exist. Throws InputError for input the patch
