@@ -94,8 +94,8 @@ def generate(root, scale):
     for i in range(int(600 * scale)):
         kinds.append(("sound/bank%02d/snd%04d.ogg" % (i % 20, i), noise_bytes, rng.randrange(500_000, 3_000_000)))
     for i in range(3):
-        kinds.append(("archives/level%d.pak" % i, code_bytes, int(130_000_000 * scale)))
-    kinds.append(("game.exe", code_bytes, int(40_000_000 * scale)))
+        kinds.append(("archives/level%d.pak" % i, code_bytes, int(60_000_000 * scale)))
+    kinds.append(("game.exe", code_bytes, int(30_000_000 * scale)))
     counts = {"unchanged": 0, "changed": 0, "added": 0, "deleted": 0}
     changed_pairs = []
     total_old = total_new = 0

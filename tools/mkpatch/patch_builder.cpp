@@ -159,14 +159,23 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
   // Stage 1: compare every pack's trees, so that bad names and id shortage are reported
   // before any encoding time is spent.
   size_t resources_needed = 0;
+  uint64_t files = 0, bytes = 0;
+  for (const LanguageSection& section : project.sections)
+    for (const PackSource& pack : section.packs)
+      for (const std::string& name : ListTree(pack.new_dir)) {
+        ++files;
+        bytes += FileSize(pack.new_dir / name);
+      }
+  ProgressBar bar("comparing", files, bytes);
   for (const LanguageSection& section : project.sections) {
     plan.changes.emplace_back();
     for (const PackSource& pack : section.packs) {
-      plan.changes.back().push_back(CompareTrees(pack.old_dir, pack.new_dir));
+      plan.changes.back().push_back(CompareTrees(pack.old_dir, pack.new_dir, &bar));
       const PackChanges& c = plan.changes.back().back();
       resources_needed += 1 + c.added.size() + c.updated.size() + (c.deleted_first.empty() ? 0 : 1);
     }
   }
+  bar.Finish();
   const size_t available = static_cast<size_t>(kLastId - kFirstFreeId + 1);
   if (resources_needed > available)
     throw InputError("the patch needs " + std::to_string(resources_needed) +

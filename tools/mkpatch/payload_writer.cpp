@@ -15,6 +15,7 @@ std::vector<uint8_t> CompressZlib(const uint8_t* data, size_t size) {
   const size_t n = libdeflate_zlib_compress(compressor.get(), data, size, out.data(), out.size());
   if (n == 0) throw std::runtime_error("compression failed");
   out.resize(n);
+  out.shrink_to_fit();  // the bound is about the input's size; keep only the stream
   return out;
 }
 

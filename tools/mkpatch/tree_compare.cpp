@@ -10,6 +10,7 @@
 #include "mkpatch/input_error.h"
 #include "mkpatch/name_case.h"
 #include "mkpatch/path_rules.h"
+#include "mkpatch/progress_bar.h"
 
 namespace vard::mkpatch {
 namespace {
@@ -82,7 +83,8 @@ bool SameContent(const std::filesystem::path& a, const std::filesystem::path& b)
   }
 }
 
-PackChanges CompareTrees(const std::filesystem::path& old_dir, const std::filesystem::path& new_dir) {
+PackChanges CompareTrees(const std::filesystem::path& old_dir, const std::filesystem::path& new_dir,
+                         ProgressBar* bar) {
   // Windows matches names without regard to case, so a file whose name only changed case is
   // the same file: pairing by name key keeps it from being added and then deleted.
   KeyedNames old_files, new_files;
@@ -106,6 +108,7 @@ PackChanges CompareTrees(const std::filesystem::path& old_dir, const std::filesy
                          "before it changes any, and would find a folder where the file goes); "
                          "give the file another name");
       changes.added.push_back(name);
+      if (bar) bar->Advance(1, std::filesystem::file_size(new_dir / name), name);
       continue;
     }
     const std::filesystem::path old_path = old_dir / old->second, new_path = new_dir / name;
@@ -118,6 +121,7 @@ PackChanges CompareTrees(const std::filesystem::path& old_dir, const std::filesy
       changes.unchanged.push_back({old->second, name});
     else
       changes.updated.push_back({old->second, name});
+    if (bar) bar->Advance(1, new_size, name);
   }
   return changes;
 }

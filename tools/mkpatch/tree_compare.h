@@ -33,7 +33,10 @@ std::vector<std::string> ListTree(const std::filesystem::path& dir);
 // are read once each, side by side. Throws InputError for a folder of the old tree that is
 // a file in the new one, which the patcher cannot replace (it checks every file before
 // changing any, and finds a folder where it expects a file).
-PackChanges CompareTrees(const std::filesystem::path& old_dir, const std::filesystem::path& new_dir);
+// `bar`, when given, advances by one file and its new size per file of the new tree.
+class ProgressBar;
+PackChanges CompareTrees(const std::filesystem::path& old_dir, const std::filesystem::path& new_dir,
+                         ProgressBar* bar = nullptr);
 
 // True when the two files hold the same bytes (read side by side in 1 MiB chunks).
 bool SameContent(const std::filesystem::path& a, const std::filesystem::path& b);
