@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <iterator>
 
-#include "engine/fs/paths.h"
-#include "engine/fs/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace vard::mkpatch {
 namespace {

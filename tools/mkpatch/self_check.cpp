@@ -8,10 +8,10 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "base/paths.h"
+#include "base/text.h"
 #include "engine/crc_text.h"
 #include "engine/diff/decode_diff.h"
-#include "engine/fs/paths.h"
-#include "engine/fs/text.h"
 #include "engine/inflate_loop.h"
 #include "manifest/pack_selection.h"
 #include "mkpatch/file_io.h"
