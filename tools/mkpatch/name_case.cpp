@@ -15,7 +15,7 @@ struct UpcasePair {
 };
 
 constexpr UpcasePair kUpcase[] = {
-#include "upcase_table.inc"
+#include "mkpatch/upcase_table.inc"
 };
 
 }  // namespace
