@@ -11,8 +11,9 @@ figures and deletes everything it generated.
 
 The second form builds a project of one updated file of N MB (default 129) and reports the
 peak memory (maximum resident set) beside the file's size. Times are wall-clock seconds;
-peak memory comes from the kernel's accounting of each child process (wait4). Run it on
-an otherwise idle machine, with nice if others share it.
+processor seconds (user and system, summed over threads) and peak memory come from the
+kernel's accounting of each child process (wait4); on a shared machine the processor
+seconds are the fairer comparison. Run it with nice if others share the machine.
 """
 import os
 import random
@@ -139,6 +140,7 @@ def timed(cmd, **kw):
     out = proc.stdout.read()
     _, status, usage = os.wait4(proc.pid, 0)
     proc.returncode = os.waitstatus_to_exitcode(status)
+    timed.cpu = usage.ru_utime + usage.ru_stime  # processor seconds, all threads
     return time.monotonic() - start, usage.ru_maxrss * 1024, proc.returncode, out.decode(errors="replace")
 
 
@@ -162,11 +164,12 @@ def game(mkpatch, work, scale, keep):
             print("load average before the %s: %s" % (label, loadavg()), flush=True)
             seconds, rss, code, text = timed([mkpatch, "build", os.path.join(root, "game.toml"), "--out", out, "--resources-only"])
             print(text.rstrip())
-            print("mkpatch %s: %.1f s, peak memory %.0f MB, exit %d" % (label, seconds, rss / 1e6, code), flush=True)
+            print("mkpatch %s: %.1f s (%.1f processor seconds), peak memory %.0f MB, exit %d"
+                  % (label, seconds, timed.cpu, rss / 1e6, code), flush=True)
             if code != 0:
                 return 1
         print("load average before bsdiff: %s" % loadavg(), flush=True)
-        bs_seconds, bs_rss, bs_bytes = 0.0, 0, 0
+        bs_seconds, bs_cpu, bs_rss, bs_bytes = 0.0, 0.0, 0, 0
         patch = os.path.join(work, "bsdiff.patch")
         for rel in changed:
             seconds, rss, code, text = timed(["bsdiff", os.path.join(root, "1.00", rel), os.path.join(root, "1.01", rel), patch])
@@ -174,6 +177,7 @@ def game(mkpatch, work, scale, keep):
                 print("bsdiff failed on %s: %s" % (rel, text))
                 return 1
             bs_seconds += seconds
+            bs_cpu += timed.cpu
             bs_rss = max(bs_rss, rss)
             bs_bytes += os.path.getsize(patch)
         resources = os.path.join(out, "resources")
@@ -183,9 +187,9 @@ def game(mkpatch, work, scale, keep):
             section = f.read().split("<updated>")[1].split("</updated>")[0]
         for part in section.split('comp_size="')[1:]:
             updated += int(part.split('"')[0])
-        print("bsdiff, %d changed files one after another: %.1f s, peak memory %.0f MB, patches %.1f kB; "
-              "mkpatch's payloads of the same files %.1f kB (whole patch with added files %.1f MB)"
-              % (len(changed), bs_seconds, bs_rss / 1e6, bs_bytes / 1e3, updated / 1e3, size / 1e6))
+        print("bsdiff, %d changed files one after another: %.1f s (%.1f processor seconds), peak memory %.0f MB, "
+              "patches %.1f kB; mkpatch's payloads of the same files %.1f kB (whole patch with added files %.1f MB)"
+              % (len(changed), bs_seconds, bs_cpu, bs_rss / 1e6, bs_bytes / 1e3, updated / 1e3, size / 1e6))
         return 0
     finally:
         if not keep:
@@ -206,8 +210,8 @@ def memory(mkpatch, work, megabytes):
         seconds, rss, code, text = timed([mkpatch, "build", os.path.join(root, "game.toml"), "--out",
                                           os.path.join(root, "out"), "--resources-only"])
         print(text.rstrip())
-        print("one %d MB file: %.1f s, peak memory %.0f MB (%.1f times the new file), exit %d"
-              % (len(new) // 1_000_000, seconds, rss / 1e6, rss / len(new), code))
+        print("one %d MB file: %.1f s (%.1f processor seconds), peak memory %.0f MB (%.1f times the new file), exit %d"
+              % (len(new) // 1_000_000, seconds, timed.cpu, rss / 1e6, rss / len(new), code))
         return code
     finally:
         shutil.rmtree(root, ignore_errors=True)
