@@ -22,10 +22,13 @@ std::string Hex(const unsigned char* digest, unsigned length) {
   return out;
 }
 
-// Written aside and renamed, so that a build stopped half way leaves no torn entry.
+// Written aside and renamed, so that a build stopped half way leaves no torn entry. Two
+// entries with the same content may be stored at once by two threads: each writes its own
+// temporary file, and the second rename replaces the first with the same bytes.
 void WriteAtomically(const fs::path& path, const uint8_t* data, size_t size) {
+  static std::atomic<unsigned> counter{0};
   fs::path temp = path;
-  temp += ".tmp";
+  temp += ".tmp" + std::to_string(counter++);
   WriteWholeFile(temp, data, size);
   fs::rename(temp, path);
 }
