@@ -33,14 +33,18 @@ bool OneOf(const std::string& text, std::initializer_list<const char*> allowed) 
 }
 
 // True when some backslash-separated component is empty or one that Windows resolves to
-// the current or parent folder (only dots and spaces, with at least one dot).
+// the current or parent folder (only dots and spaces, with at least one dot). A component
+// of spaces alone names no other folder.
 bool HasBadComponent(const std::wstring& path) {
   std::size_t start = 0;
   for (;;) {
     std::size_t end = path.find(L'\\', start);
     if (end == std::wstring::npos) end = path.size();
     if (end == start) return true;
-    if (path.find_first_not_of(L". ", start) >= end) return true;
+    const std::wstring part = path.substr(start, end - start);
+    if (part.find_first_not_of(L". ") == std::wstring::npos && part.find(L'.') != std::wstring::npos) {
+      return true;
+    }
     if (end == path.size()) return false;
     start = end + 1;
   }
