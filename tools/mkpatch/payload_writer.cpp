@@ -19,6 +19,17 @@ std::vector<uint8_t> CompressZlib(const uint8_t* data, size_t size) {
   return out;
 }
 
+std::vector<uint8_t> CompressZlibWithin(const uint8_t* data, size_t size, size_t limit) {
+  std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+      libdeflate_alloc_compressor(12), &libdeflate_free_compressor);
+  if (!compressor) throw std::runtime_error("out of memory for the compressor");
+  std::vector<uint8_t> out(limit);
+  const size_t n = libdeflate_zlib_compress(compressor.get(), data, size, out.data(), out.size());
+  out.resize(n);  // 0: it did not fit
+  out.shrink_to_fit();
+  return out;
+}
+
 size_t CompressedSize(const std::vector<uint8_t>& bytes) { return CompressZlib(bytes).size(); }
 
 Payload MakePayload(const std::vector<uint8_t>& content) {

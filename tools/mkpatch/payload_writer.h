@@ -20,6 +20,10 @@ inline std::vector<uint8_t> CompressZlib(const std::vector<uint8_t>& bytes) {
 }
 size_t CompressedSize(const std::vector<uint8_t>& bytes);
 
+// CompressZlib's stream when it has at most `limit` bytes (the same bytes), else empty:
+// the output buffer never grows beyond the limit.
+std::vector<uint8_t> CompressZlibWithin(const uint8_t* data, size_t size, size_t limit);
+
 // Compressed unless the stream is not smaller. Empty content is always compressed: a
 // resource of length zero cannot be loaded by the patcher.
 Payload MakePayload(const std::vector<uint8_t>& content);
