@@ -185,8 +185,8 @@ def game(mkpatch, work, scale, keep):
         updated = 0
         with open(os.path.join(resources, "5002.xml")) as f:
             section = f.read().split("<updated>")[1].split("</updated>")[0]
-        for part in section.split('comp_size="')[1:]:
-            updated += int(part.split('"')[0])
+        for part in section.split(' id="')[1:]:  # payloads stored whole carry no comp_size
+            updated += os.path.getsize(os.path.join(resources, part.split('"')[0] + ".bin"))
         print("bsdiff, %d changed files one after another: %.1f s (%.1f processor seconds), peak memory %.0f MB, "
               "patches %.1f kB; mkpatch's payloads of the same files %.1f kB (whole patch with added files %.1f MB)"
               % (len(changed), bs_seconds, bs_cpu, bs_rss / 1e6, bs_bytes / 1e3, updated / 1e3, size / 1e6))
