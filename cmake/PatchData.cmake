@@ -15,7 +15,8 @@ if(VARD_PATCH_RC)
     message(FATAL_ERROR "VARD_PATCH_RC: ${VARD_PATCH_RC} does not exist")
   endif()
   get_filename_component(_patch_dir ${VARD_PATCH_RC} DIRECTORY)
-  file(GLOB _patch_files CONFIGURE_DEPENDS ${_patch_dir}/*.xml ${_patch_dir}/*.bin)
+  file(GLOB _patch_files CONFIGURE_DEPENDS ${_patch_dir}/*.xml ${_patch_dir}/*.bin
+    ${_patch_dir}/*.png)
   set(VARD_PATCH_DATA_RC ${VARD_PATCH_RC})
   set(VARD_PATCH_DATA_DEPENDS ${VARD_PATCH_RC} ${_patch_files})
   # A project's own icon (skin.icon) is written beside the script.

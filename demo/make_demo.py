@@ -8,12 +8,16 @@ Layout written (each version's packs in folders of their own, as a studio keeps 
   OUT/1.00/base, OUT/1.01/base      files below the installation folder
   OUT/1.00/french, OUT/1.01/french  files below local\\french
   OUT/1.00/german, OUT/1.01/german  files below local\\german
-Deterministic: the same script writes the same bytes on every run.
+  OUT/art/*.png                     the patcher art (make_art.py)
+  OUT/signing/test-*.pem            a self-signed test code-signing certificate and its key
+Deterministic: the same script writes the same bytes on every run, except the test
+certificate, which openssl makes anew when it is missing.
 """
 import os
 import random
 import shutil
 import struct
+import subprocess
 import sys
 
 
@@ -173,8 +177,26 @@ def main():
             os.makedirs(folder, exist_ok=True)
             for rel, data in files.items():
                 write(folder, rel, data)
-    shutil.copyfile(os.path.join(os.path.dirname(os.path.abspath(__file__)), "demo.toml"),
-                    os.path.join(out, "demo.toml"))
+    here = os.path.dirname(os.path.abspath(__file__))
+    subprocess.run([sys.executable, os.path.join(here, "make_art.py"), os.path.join(out, "art")],
+                   check=True)
+    make_test_certificate(os.path.join(out, "signing"))
+    shutil.copyfile(os.path.join(here, "demo.toml"), os.path.join(out, "demo.toml"))
+
+
+def make_test_certificate(folder):
+    """A self-signed RSA certificate for code signing, valid for ten years; no password."""
+    cert = os.path.join(folder, "test-certificate.pem")
+    key = os.path.join(folder, "test-key.pem")
+    if os.path.exists(cert) and os.path.exists(key):
+        return
+    os.makedirs(folder, exist_ok=True)
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256",
+                    "-days", "3650", "-subj", "/CN=Korax Demo Test Signing/O=Korax Interactive",
+                    "-addext", "extendedKeyUsage=codeSigning",
+                    "-addext", "keyUsage=critical,digitalSignature",
+                    "-keyout", key, "-out", cert],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 if __name__ == "__main__":

@@ -12,10 +12,6 @@ void FormatPercentage(float total_progress, wchar_t (&buffer)[64]) {
   swprintf_s(buffer, 64, L"%d%%", static_cast<int>(total_progress * 100));
 }
 
-int BarClipRight(int left, int bar_width, float progress) {
-  return left + static_cast<int>(bar_width * progress);
-}
-
 ProgressWindow::ProgressWindow() {
   SetCurrentProgressWindow(this);
   try {
@@ -70,15 +66,10 @@ void ProgressWindow::Draw(const UiSnapshot& snapshot) {
   RenderText(canvas, frame.dc(), L::kPercentX, L::kPercentY, percentage, white,
              L::kPercentFontHeight, L::kPercentFontWeight, 2);
 
-  DrawImage(canvas, frame.dc(), 0, 0);
-  const RECT item_clip{L::kItemBarLeft, L::kItemBarTop,
-                       BarClipRight(L::kItemBarLeft, item_bar.width, snapshot.item_progress),
-                       L::kItemBarTop + item_bar.height};
-  DrawImage(item_bar, frame.dc(), L::kItemBarLeft, L::kItemBarTop, &item_clip);
-  const RECT total_clip{L::kTotalBarLeft, L::kTotalBarTop,
-                        BarClipRight(L::kTotalBarLeft, total_bar.width, snapshot.total_progress),
-                        L::kTotalBarTop + total_bar.height};
-  DrawImage(total_bar, frame.dc(), L::kTotalBarLeft, L::kTotalBarTop, &total_clip);
+  // The texts are in the canvas; the rest of the frame is portable pixel arithmetic.
+  GdiFlush();
+  ComposeProgressFrame(canvas, item_bar, total_bar, snapshot.item_progress,
+                       snapshot.total_progress, frame.bits());
   frame.Present(window, background, alpha);
   ++frames_drawn;
 }

@@ -7,21 +7,9 @@
 
 #include "model/ui_state.h"
 #include "ui/cx_image.h"
+#include "ui/skin_layout.h"
 
 namespace vard {
-
-// Where the texts and bars sit on the 519 x 316 background. A text's y is the top-down
-// row of its box's bottom line.
-struct ProgressLayout {
-  static constexpr int kTitleY = 125;
-  static constexpr int kDetailX = 35, kDetailY = 192;
-  static constexpr int kStatusX = 35, kStatusY = 179;
-  static constexpr int kPercentX = 500, kPercentY = 265;
-  static constexpr int kItemBarLeft = 28, kItemBarTop = 196;
-  static constexpr int kTotalBarLeft = 28, kTotalBarTop = 221;
-  static constexpr int kSmallFontHeight = 8, kSmallFontWeight = 400;
-  static constexpr int kPercentFontHeight = 20, kPercentFontWeight = 600;
-};
 
 class ProgressWindow {
  public:
@@ -56,8 +44,5 @@ class ProgressWindow {
 // The text shown for a total progress in [0, 1]: whole percent, truncated ("99%" for
 // 0.999, "100%" for 1).
 void FormatPercentage(float total_progress, wchar_t (&buffer)[64]);
-
-// Right edge of a bar's clip rectangle: the left part of the bar in proportion.
-int BarClipRight(int left, int bar_width, float progress);
 
 }  // namespace vard

@@ -34,6 +34,9 @@ class LayeredFrame {
   LayeredFrame& operator=(const LayeredFrame&) = delete;
 
   HDC dc() const { return memory_.get(); }
+  // The frame's pixels (null when the DIB could not be made); call GdiFlush before
+  // writing them after drawing through dc().
+  uint8_t* bits() const { return dib_.bits; }
   void Present(HWND window, const CxImage& alpha_source, int opacity);
 
  private:

@@ -5,6 +5,7 @@
 
 #include "ui/cx_image.h"
 #include "ui/skin_image.h"
+#include "ui/skin_layout.h"
 #include "ui/skin_window.h"
 #include "ui/windows_ui.h"
 
@@ -25,7 +26,7 @@ Splash& TheSplash() {
 void DrawSplash() {
   Splash& splash = TheSplash();
   LayeredFrame frame(splash.image.width, splash.image.height);
-  if (!splash.image.Empty()) DrawImage(splash.image, frame.dc(), 0, 0);
+  ComposeImageFrame(splash.image, frame.bits());
   frame.Present(splash.window, splash.image, splash.alpha);
 }
 

@@ -3,9 +3,13 @@
 system DLLs, and its resources hold the administrator manifest and icon 101.
 
 usage: check_pe.py OBJDUMP EXE [--resource TYPE:ID ...] [--patch-rc RC]
+                    [--version NAME=TEXT ...] [--file-version A.B.C.D] [--signed]
 
 --patch-rc: every "DATA" resource the script (mkpatch's patch_data.rc) lists must be in the
 exe with exactly the bytes of the file it names.
+--version, --file-version: the version resource (VERSIONINFO 1) holds that string value,
+and that file and product version in its fixed part.
+--signed: the exe carries an Authenticode signature (its certificate table is not empty).
 """
 import re
 import struct
@@ -17,7 +21,48 @@ SYSTEM_DLLS = {
     "advapi32.dll", "winmm.dll", "msvcrt.dll", "ole32.dll", "comctl32.dll", "ntdll.dll",
     "version.dll", "ws2_32.dll", "bcrypt.dll",
 }
-RT_ICON, RT_GROUP_ICON, RT_MANIFEST, RT_STRING = 3, 14, 24, 6
+RT_ICON, RT_GROUP_ICON, RT_MANIFEST, RT_STRING, RT_VERSION = 3, 14, 24, 6, 16
+
+
+def version_info(blob):
+    """(fixed file and product version texts, {string name: value}) of a VS_VERSIONINFO."""
+    strings, fixed = {}, None
+
+    def block(at, depth):
+        nonlocal fixed
+        length, value_length, kind = struct.unpack_from("<HHH", blob, at)
+        end = at + length
+        key_end = at + 6
+        while blob[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        key = blob[at + 6:key_end].decode("utf-16-le")
+        pos = (key_end + 2 + 3) & ~3
+        size = value_length * 2 if kind == 1 else value_length
+        value = blob[pos:pos + size]
+        if depth == 0 and key == "VS_VERSION_INFO":
+            assert struct.unpack_from("<I", value, 0)[0] == 0xFEEF04BD, "bad VS_FIXEDFILEINFO"
+            ms, ls, pms, pls = struct.unpack_from("<IIII", value, 8)
+            fixed = ["%d.%d.%d.%d" % (a >> 16, a & 0xFFFF, b >> 16, b & 0xFFFF)
+                     for a, b in ((ms, ls), (pms, pls))]
+        if depth == 3:
+            strings[key] = value.decode("utf-16-le").rstrip("\0")
+        pos = (pos + size + 3) & ~3
+        while pos < end:
+            pos = (block(pos, depth + 1) + 3) & ~3
+        return end
+
+    block(0, 0)
+    return fixed, strings
+
+
+def signed(exe):
+    """True when the PE's certificate table (data directory 4) is not empty."""
+    data = open(exe, "rb").read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    opt = pe + 24
+    dirs = opt + (96 if struct.unpack_from("<H", data, opt)[0] == 0x10B else 112)
+    offset, size = struct.unpack_from("<II", data, dirs + 4 * 8)
+    return size > 8 and offset + size <= len(data)
 
 
 def imports(objdump, exe):
@@ -77,6 +122,17 @@ def main():
     if "--patch-rc" in args:
         patch_rc = args[args.index("--patch-rc") + 1]
         del args[args.index("--patch-rc"):args.index("--patch-rc") + 2]
+    def take(option):
+        values = []
+        while option in args:
+            i = args.index(option)
+            values.append(args[i + 1])
+            del args[i:i + 2]
+        return values
+    versions = dict(v.split("=", 1) for v in take("--version"))
+    file_version = take("--file-version")
+    want_signature = "--signed" in args
+    args = [a for a in args if a != "--signed"]
     wanted = [tuple(int(x) for x in a.split(":")) for a in args if a != "--resource"]
     failures = []
     dlls = imports(objdump, exe)
@@ -101,6 +157,20 @@ def main():
             if got != open(path.replace('\\"', '"').replace("\\\\", "\\"), "rb").read():
                 failures.append("DATA %s differs from %s or is missing" % (rid, path))
         print("%s carries the %d DATA resources of %s" % (exe, len(listed), patch_rc))
+    if versions or file_version:
+        blobs = list(res.get((RT_VERSION, 1), {}).values())
+        if len(blobs) != 1:
+            failures.append("no single version resource 1 (found %d)" % len(blobs))
+        else:
+            fixed, strings = version_info(blobs[0])
+            for name, text in versions.items():
+                if strings.get(name) != text:
+                    failures.append("version %s is %r, not %r" % (name, strings.get(name), text))
+            if file_version and fixed != [file_version[0]] * 2:
+                failures.append("file and product version %s, not %s" % (fixed, file_version[0]))
+            print("%s version information: %s" % (exe, strings))
+    if want_signature and not signed(exe):
+        failures.append("no Authenticode signature")
     print("%s imports: %s" % (exe, ", ".join(dlls)))
     for f in failures:
         print("FAIL: " + f)

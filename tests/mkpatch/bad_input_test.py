@@ -4,9 +4,11 @@ message naming the problem; also that the subcommands answer --help and that goo
 still builds. usage: bad_input_test.py MKPATCH"""
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 MKPATCH = sys.argv[1]
 failures = []
@@ -49,6 +51,148 @@ def write(path, data=b"x"):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
+
+
+def png(path, width, height, pixel, colour_type=6, depth=8):
+    """Writes a PNG whose pixel(x, y) gives a tuple of samples (RGBA or RGB)."""
+    rows = b"".join(b"\0" + b"".join(bytes(pixel(x, y)) for x in range(width))
+                    for y in range(height))
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body +
+                struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+    data = (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    write(path, data)
+    return data
+
+
+def read_png(path):
+    """(width, height, rows of RGBA tuples) of an 8-bit RGBA PNG, any filters."""
+    data = open(path, "rb").read()
+    pos, idat = 8, b""
+    while pos < len(data):
+        length, kind = struct.unpack_from(">I4s", data, pos)
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour = struct.unpack_from(">IIBB", body)
+            assert (depth, colour) == (8, 6), "not 8-bit RGBA"
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    raw, stride, rows, prev = zlib.decompress(idat), width * 4, [], bytearray(width * 4)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - 4] if i >= 4 else 0
+            b, c = prev[i], prev[i - 4] if i >= 4 else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 255
+            elif kind == 2:
+                line[i] = (line[i] + b) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append([tuple(line[4 * x:4 * x + 4]) for x in range(width)])
+        prev = line
+    return width, height, rows
+
+
+def check_skins(tmp, out):
+    """The skin images: refusals naming file and rule, then a good set embedded and previewed."""
+    art = os.path.join(tmp, "art")
+
+    def background(x, y):  # opaque panel with see-through corners, like a real skin
+        return (40, 60, 90, 0 if (x < 4 and y < 4) else 255)
+    png(os.path.join(art, "splash.png"), 300, 80, lambda x, y: (200, 100, 50, 128 if x < 10 else 255))
+    png(os.path.join(art, "window.png"), 519, 316, background)
+    png(os.path.join(art, "item.png"), 463, 17, lambda x, y: (0, 200, 0), colour_type=2)
+    png(os.path.join(art, "total.png"), 463, 17, lambda x, y: (0, 0, 200), colour_type=2)
+    png(os.path.join(art, "rgba_bar.png"), 463, 17, lambda x, y: (0, 0, 200, 255))
+    png(os.path.join(art, "tall_bar.png"), 463, 30, lambda x, y: (0, 0, 200), colour_type=2)
+    png(os.path.join(art, "short_bar.png"), 400, 17, lambda x, y: (0, 0, 200), colour_type=2)
+    png(os.path.join(art, "holed.png"), 519, 316,
+        lambda x, y: (40, 60, 90, 0 if (x, y) == (40, 175) else 255))
+    png(os.path.join(art, "small.png"), 400, 316, lambda x, y: (40, 60, 90, 255))
+    png(os.path.join(art, "deep.png"), 20, 20, lambda x, y: (0, 0, 0, 0, 0, 0, 0, 0), depth=16)
+    whole = open(os.path.join(art, "window.png"), "rb").read()
+    write(os.path.join(art, "cut.png"), whole[:len(whole) // 2])
+
+    def skin(**images):
+        path = project(tmp)
+        with open(path, "a") as f:
+            f.write("[skin]\n" + "".join('%s = "art/%s"\n' % kv for kv in images.items()))
+        return path
+    for label, images, rule in (
+            ("not a png", {"splash": "../p.toml"}, "skin.splash"),
+            ("bar with alpha", {"item_bar": "rgba_bar.png"},
+             "rgba_bar.png: must be an 8-bit RGB PNG (colour type 2, no alpha), but has colour type 6"),
+            ("16-bit splash", {"splash": "deep.png"}, "at 16 bits per sample"),
+            ("background without alpha", {"background": "item.png"},
+             "must be an 8-bit RGBA PNG (colour type 6, with alpha)"),
+            ("cut png", {"background": "cut.png"}, "cut.png: the patcher cannot decode it"),
+            ("see-through text area", {"background": "holed.png"},
+             "the status text area (columns 35 to 490, rows 168 to 179) must be fully opaque, "
+             "but pixel (40, 175) has alpha 0"),
+            ("narrow background", {"background": "small.png"}, "lies outside the 400 x 316 image"),
+            ("tall item bar", {"background": "window.png", "item_bar": "tall_bar.png"},
+             "the item bar may be at most 25"),
+            ("short bar, own background", {"total_bar": "short_bar.png"},
+             "without a skin.background of the project's own a bar must be 463 x 17"),
+            ("missing", {"splash": "none.png"}, "skin.splash file not found")):
+        expect(label, ["build", skin(**images), "--out", out], 2, rule)
+
+    good = skin(splash="splash.png", background="window.png", item_bar="item.png",
+                total_bar="total.png")
+    expect("good skin", ["build", good, "--out", out, "--resources-only"], 0, "1 updated")
+    rc = open(os.path.join(out, "resources", "patch_data.rc")).read()
+    for i, name in ((102, "splash.png"), (103, "window.png"), (104, "item.png"), (105, "total.png")):
+        copy = os.path.join(out, "resources", "%d.png" % i)
+        if not os.path.exists(copy) or open(copy, "rb").read() != open(os.path.join(art, name), "rb").read():
+            failures.append("skin %d was not copied beside the patch data" % i)
+        if "#define VARD_PATCH_SKIN_%d\n%d DATA" % (i, i) not in rc:
+            failures.append("patch_data.rc does not list skin %d" % i)
+
+    preview = os.path.join(tmp, "preview")
+    expect("preview", ["preview", good, "--out", preview], 0, "window-half.png")
+    _, _, rows = read_png(os.path.join(preview, "window-half.png"))
+    # Half-way: the bars' left 231 columns, the background after them, see-through corner.
+    for (x, y), want, what in (((28 + 230, 204), (0, 200, 0, 255), "item bar end"),
+                               ((28 + 231, 204), (40, 60, 90, 255), "after the item bar"),
+                               ((28, 229), (0, 0, 200, 255), "total bar"),
+                               ((1, 1), (0, 0, 0, 0), "transparent corner")):
+        if rows[y][x] != want:
+            failures.append("preview %s at %d,%d: %s, want %s" % (what, x, y, rows[y][x], want))
+    _, _, rows = read_png(os.path.join(preview, "splash.png"))
+    # Half-transparent pixels come back from the premultiplied frame within rounding.
+    if rows[5][5][3] != 128 or max(abs(a - b) for a, b in zip(rows[5][5][:3], (200, 100, 50))) > 2:
+        failures.append("preview splash half-transparent pixel %s" % (rows[5][5],))
+    if rows[5][50] != (200, 100, 50, 255):
+        failures.append("preview splash opaque pixel %s" % (rows[5][50],))
+
+    # The other tables: version texts without control characters, signing files present.
+    for label, table, rule in (
+            ("control character", '[version_info]\nstudio = "A\\tB"\n',
+             "version_info.studio contains a control character"),
+            ("missing key", '[sign]\ncertificate = "art/splash.png"\nkey = "none.pem"\n',
+             "sign.key file not found")):
+        path = project(tmp)
+        with open(path, "a") as f:
+            f.write(table)
+        expect(label, ["build", path, "--out", out], 2, rule)
+    path = project(tmp)
+    with open(path, "a") as f:
+        f.write('[version_info]\nstudio = "Société \\"Nord\\""\nproduct = "Back\\\\slash"\n')
+    expect("version info", ["build", path, "--out", out, "--resources-only"], 0, "1 updated")
+    rc = open(os.path.join(out, "resources", "patch_data.rc"), encoding="utf-8").read()
+    for line in ('VALUE "CompanyName", "Société ""Nord"""', 'VALUE "ProductName", "Back\\\\slash"',
+                 'VALUE "FileDescription", "Back\\\\slash patch 1.00 to 1.01"'):
+        if line not in rc:
+            failures.append("patch_data.rc lacks %s" % line)
 
 
 with tempfile.TemporaryDirectory() as tmp:
@@ -131,10 +275,7 @@ with tempfile.TemporaryDirectory() as tmp:
     for sub in ("build", "diff", "apply"):
         expect(sub + " --help", [sub, "--help"], 0, "Usage:")
 
-    with_skin = project(tmp)
-    with open(with_skin, "a") as f:
-        f.write('[skin]\nsplash = "p.toml"\n')
-    expect("skin image", ["build", with_skin, "--out", out], 2, "not supported")
+    check_skins(tmp, out)
     write(os.path.join(tmp, "not.ico"), b"PNG not an icon at all....")
     with_icon = project(tmp)
     with open(with_icon, "a") as f:

@@ -13,6 +13,7 @@
 
 #include "ui/cx_image.h"
 #include "ui/raster_ops.h"
+#include "ui/skin_layout.h"
 
 namespace vard {
 namespace {
@@ -319,6 +320,70 @@ TEST(CopyImage, CopiesPixelsAndAlphaExactly) {
   SetFrameAlpha(frame, source);
   for (int i = 0; i < 15; ++i) EXPECT_EQ(frame[4 * i + 3], 9);
   EXPECT_EQ(frame[0], 0);
+}
+
+// One pixel of a 32-bit bottom-up frame at a top-down row: blue, green, red, alpha.
+std::vector<int> FramePixel(const std::vector<uint8_t>& frame, int width, int height, int x, int y) {
+  const uint8_t* p = &frame[4 * (static_cast<size_t>(height - 1 - y) * width + x)];
+  return {p[0], p[1], p[2], p[3]};
+}
+
+TEST(ComposeProgressFrame, PremultipliesTheCanvasAndCopiesTheBarsInProportion) {
+  CxImage canvas, item, total;
+  ASSERT_TRUE(canvas.Create(519, 316));
+  canvas.alpha.assign(519 * 316, 255);
+  for (int y = 0; y < 316; ++y)
+    for (int x = 0; x < 519; ++x) {
+      uint8_t* p = &canvas.pixels[canvas.PixelOffset(x, y)];
+      p[0] = 50, p[1] = 100, p[2] = 200;
+    }
+  canvas.alpha[canvas.AlphaOffset(3, 2)] = 128;
+  canvas.alpha[canvas.AlphaOffset(0, 0)] = 0;
+  ASSERT_TRUE(item.Create(463, 17));
+  ASSERT_TRUE(total.Create(463, 17));
+  std::fill(item.pixels.begin(), item.pixels.end(), 9);
+  std::fill(total.pixels.begin(), total.pixels.end(), 7);
+
+  std::vector<uint8_t> frame(519 * 316 * 4, 0);
+  ComposeProgressFrame(canvas, item, total, 0.5f, 1.0f, frame.data());
+  EXPECT_EQ(FramePixel(frame, 519, 316, 3, 2), (std::vector<int>{25, 50, 100, 128}));
+  EXPECT_EQ(FramePixel(frame, 519, 316, 0, 0), (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_EQ(FramePixel(frame, 519, 316, 10, 10), (std::vector<int>{50, 100, 200, 255}));
+  // Item bar at 0.5: columns 28 to 258 (231 of them), rows 196 to 212.
+  EXPECT_EQ(FramePixel(frame, 519, 316, 258, 196), (std::vector<int>{9, 9, 9, 255}));
+  EXPECT_EQ(FramePixel(frame, 519, 316, 259, 196), (std::vector<int>{50, 100, 200, 255}));
+  EXPECT_EQ(FramePixel(frame, 519, 316, 28, 212), (std::vector<int>{9, 9, 9, 255}));
+  EXPECT_EQ(FramePixel(frame, 519, 316, 28, 213), (std::vector<int>{50, 100, 200, 255}));
+  EXPECT_EQ(FramePixel(frame, 519, 316, 27, 200), (std::vector<int>{50, 100, 200, 255}));
+  // Total bar full: all 463 columns.
+  EXPECT_EQ(FramePixel(frame, 519, 316, 490, 221), (std::vector<int>{7, 7, 7, 255}));
+  EXPECT_EQ(FramePixel(frame, 519, 316, 491, 221), (std::vector<int>{50, 100, 200, 255}));
+
+  // At 0 no bar column shows; a bar wider than the canvas is cut at its edge.
+  std::fill(frame.begin(), frame.end(), 0);
+  ComposeProgressFrame(canvas, item, total, 0.0f, 0.0f, frame.data());
+  EXPECT_EQ(FramePixel(frame, 519, 316, 28, 200), (std::vector<int>{50, 100, 200, 255}));
+  CxImage wide;
+  ASSERT_TRUE(wide.Create(600, 17));
+  std::fill(wide.pixels.begin(), wide.pixels.end(), 5);
+  ComposeProgressFrame(canvas, wide, total, 1.0f, 0.0f, frame.data());
+  EXPECT_EQ(FramePixel(frame, 519, 316, 518, 200), (std::vector<int>{5, 5, 5, 255}));
+}
+
+TEST(ProgressTextAreas, CoverWhereTheTextsAreAnchored) {
+  using L = ProgressLayout;
+  const std::vector<TextArea> areas = ProgressTextAreas(519);
+  ASSERT_EQ(areas.size(), 4u);
+  EXPECT_TRUE(areas[0].rect.Contains(519 / 2, L::kTitleY));
+  EXPECT_TRUE(areas[1].rect.Contains(L::kStatusX, L::kStatusY));
+  EXPECT_TRUE(areas[2].rect.Contains(L::kDetailX, L::kDetailY));
+  EXPECT_TRUE(areas[3].rect.Contains(L::kPercentX, L::kPercentY));
+  EXPECT_FALSE(areas[3].rect.Contains(L::kPercentX + 1, L::kPercentY));
+  // None reaches into the bars.
+  for (const TextArea& area : areas) {
+    EXPECT_FALSE(area.rect.Contains(100, L::kItemBarTop)) << area.name;
+    EXPECT_FALSE(area.rect.Contains(100, L::kTotalBarTop)) << area.name;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // mkpatch: the patch builder's command line. `build` turns a project into a resources folder
-// and two patcher executables; `diff` and `apply` make and use raw diff files directly.
+// and two patcher executables; `preview` draws its windows as PNG files; `diff` and `apply`
+// make and use raw diff files directly.
 // Exit codes: 0 done, 1 failure (including a failed self-check), 2 bad input.
 #include <CLI/CLI.hpp>
 
@@ -14,6 +15,7 @@
 #include "mkpatch/input_error.h"
 #include "mkpatch/patch_builder.h"
 #include "mkpatch/payload_cache.h"
+#include "mkpatch/preview.h"
 #include "mkpatch/payload_writer.h"
 #include "mkpatch/progress_bar.h"
 #include "mkpatch/project_file.h"
@@ -36,7 +38,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 int Build(const fs::path& project_file, const fs::path& out, bool resources_only, bool use_cache,
-          BuildOptions options) {
+          BuildOptions options, const fs::path& build_dir) {
   const auto start = std::chrono::steady_clock::now();
   const Project project = LoadProject(project_file);
   fs::create_directories(out);
@@ -75,7 +77,9 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   // The script names the files by absolute path: write it again for the final folder.
   WriteManifestsAndScript(plan, resources);
 
-  if (!resources_only) BuildPatcherExes(resources / kRcName, out);
+  if (!resources_only)
+    BuildPatcherExes(resources / kRcName, out, build_dir.empty() ? out / ".build" : build_dir,
+                     project);
 
   uint64_t manifest_bytes = 0;
   for (const auto& entry : fs::directory_iterator(resources))
@@ -96,6 +100,13 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   if (!resources_only)
     std::printf("patchers: %s, %s\n", (out / "patcher-win32.exe").string().c_str(),
                 (out / "patcher-win64.exe").string().c_str());
+  return 0;
+}
+
+int Preview(const fs::path& project_file, const fs::path& out) {
+  const Project project = LoadProject(project_file);
+  for (const fs::path& file : WritePreview(project, out)) std::printf("%s\n", file.string().c_str());
+  std::printf("texts are not drawn: the patcher renders them with the system's Courier font\n");
   return 0;
 }
 
@@ -135,7 +146,7 @@ int main(int argc, char** argv) {
   CLI::App app{"mkpatch: builds game patches for the Vard patcher"};
   app.require_subcommand(1);
 
-  std::string project, out, old_file, new_file, diff_file;
+  std::string project, out, old_file, new_file, diff_file, build_dir;
   bool resources_only = false;
   bool no_cache = false;
   unsigned jobs = 0;
@@ -154,6 +165,14 @@ int main(int argc, char** argv) {
                     "Refuse a patch whose data exceeds this many bytes (at most the default, " +
                         std::to_string(kMaxEmbeddedBytes) + ", what the 32-bit patcher can load)")
       ->check(CLI::Range(uint64_t{1}, kMaxEmbeddedBytes));
+  build->add_option("--build-dir", build_dir,
+                    "Folder of the patcher's cross-builds (default DIR/.build); one folder can "
+                    "serve many patches");
+
+  auto* preview = app.add_subcommand(
+      "preview", "Draw the splash and the progress window (start, half-way, done) as PNG files");
+  preview->add_option("project", project, "Project file (TOML)")->required();
+  preview->add_option("--out", out, "Output folder")->required();
 
   auto* diff = app.add_subcommand("diff", "Write a raw (uncompressed) diff that turns OLD into NEW");
   diff->add_option("old", old_file, "Old file")->required();
@@ -179,8 +198,9 @@ int main(int argc, char** argv) {
       BuildOptions options;
       options.jobs = jobs;
       options.max_payload_bytes = max_patch_bytes;
-      return Build(project, out, resources_only, !no_cache, options);
+      return Build(project, out, resources_only, !no_cache, options, build_dir);
     }
+    if (*preview) return Preview(project, out);
     if (*diff) return Diff(old_file, new_file, diff_file);
     return Apply(old_file, diff_file, new_file);
   } catch (const InputError& e) {

@@ -8,6 +8,7 @@
 #include "mkpatch/file_io.h"
 #include "mkpatch/input_error.h"
 #include "mkpatch/path_rules.h"
+#include "mkpatch/skin_check.h"
 
 namespace vard::mkpatch {
 namespace {
@@ -140,11 +141,11 @@ Project LoadProject(const std::filesystem::path& file) {
         throw InputError(std::string("project file: skin.") + key + " file not found: " + p.string());
       return p;
     };
-    for (const char* image : {"splash", "background", "item_bar", "total_bar"})
-      if (view[image])
-        throw InputError(std::string("project file: skin.") + image +
-                         ": replacing the skin images is not supported by this patcher build "
-                         "(only skin.icon is)");
+    project.skin.splash = optional_file("splash");
+    project.skin.background = optional_file("background");
+    project.skin.item_bar = optional_file("item_bar");
+    project.skin.total_bar = optional_file("total_bar");
+    CheckSkin(project.skin);
     project.skin.icon = optional_file("icon");
     if (!project.skin.icon.empty()) {
       const Bytes icon = ReadWholeFile(project.skin.icon);
@@ -153,6 +154,43 @@ Project LoadProject(const std::filesystem::path& file) {
           (icon[4] == 0 && icon[5] == 0))
         throw InputError("project file: skin.icon is not an .ico file: " + project.skin.icon.string());
     }
+  }
+
+  // Version information: every text optional, with defaults built from the versions.
+  const toml::node_view<const toml::node> about(root["version_info"].as_table());
+  if (root["version_info"] && !root["version_info"].is_table())
+    throw InputError("project file: version_info must be a table");
+  auto text = [&](const char* key, const std::string& fallback) {
+    const auto node = about[key];
+    if (!node) return fallback;
+    std::string value = RequireString(node, std::string("version_info.") + key);
+    for (unsigned char c : value)
+      if (c < 0x20 || c == 0x7F)
+        throw InputError(std::string("project file: version_info.") + key +
+                         " contains a control character");
+    return value;
+  };
+  project.version_info.studio = text("studio", "");
+  project.version_info.product = text("product", "Game");
+  project.version_info.description =
+      text("description", project.version_info.product + " patch " + project.from + " to " + project.to);
+  project.version_info.copyright = text("copyright", "");
+
+  if (root["sign"]) {
+    const toml::table* sign = root["sign"].as_table();
+    if (!sign) throw InputError("project file: sign must be a table");
+    const toml::node_view<const toml::node> view(sign);
+    auto required_file = [&](const char* key) {
+      std::filesystem::path p = RequireString(view[key], std::string("sign.") + key);
+      if (p.is_relative()) p = base / p;
+      if (!std::filesystem::is_regular_file(p, ec))
+        throw InputError(std::string("project file: sign.") + key + " file not found: " + p.string());
+      return p;
+    };
+    project.sign.certificate = required_file("certificate");
+    project.sign.key = required_file("key");
+    if (view["timestamp_url"])
+      project.sign.timestamp_url = RequireString(view["timestamp_url"], "sign.timestamp_url");
   }
   return project;
 }

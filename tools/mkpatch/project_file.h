@@ -26,10 +26,27 @@ struct LanguageSection {
   std::vector<PackSource> packs;
 };
 
+// Art of the project's own. An empty path keeps the patcher's own image: the icon
+// (resource 101) and the skin images, splash 102, progress window 103, item bar 104 and
+// total bar 105. LoadProject checks each image against what the windows need.
 struct SkinOverrides {
-  // Empty keeps the patcher's own icon (resource 101). Replacing the skin images (102 to
-  // 105) is refused for now: the patcher build takes only the icon from a patch.
   std::filesystem::path icon;
+  std::filesystem::path splash, background, item_bar, total_bar;
+};
+
+// The version resource of both patchers (what Windows shows in the file's properties).
+struct VersionInfo {
+  std::string studio;       // CompanyName; empty leaves it out
+  std::string product;      // ProductName
+  std::string description;  // FileDescription
+  std::string copyright;    // LegalCopyright; empty leaves it out
+};
+
+// Authenticode signing of both patchers; an empty certificate means unsigned.
+struct SigningSetup {
+  std::filesystem::path certificate;  // PEM: the signing certificate, then any chain
+  std::filesystem::path key;          // PEM private key, unencrypted
+  std::string timestamp_url;          // optional RFC 3161 time-stamp server
 };
 
 struct Project {
@@ -37,6 +54,8 @@ struct Project {
   RegistryLocation reg_path, reg_version, reg_version2, reg_language;
   std::vector<LanguageSection> sections;
   SkinOverrides skin;
+  VersionInfo version_info;
+  SigningSetup sign;
 };
 
 // Version number as the patcher computes it: (major << 16) | minor from "major.minor";

@@ -29,9 +29,12 @@ inline constexpr uint64_t kMaxEmbeddedBytes = uint64_t{1000} << 20;
 bool IsReservedId(int id);
 
 std::filesystem::path PayloadPath(const std::filesystem::path& folder, int id);
+// A skin image the project brings (id 102 to 105), beside the script like the icon.
+std::filesystem::path SkinPath(const std::filesystem::path& folder, int id);
 std::filesystem::path ManifestPath(const std::filesystem::path& folder, int id);
 
-// Writes the main manifest, the pack manifests and patch_data.rc next to the payloads
+// Writes the main manifest, the pack manifests, the project's icon and skin images and
+// patch_data.rc (the DATA resources and the version resource) next to the payloads
 // already in `folder` (payloads are written while the plan is built).
 void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path& folder);
 

@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""The demo patch built by mkpatch as a studio ships it, twice: from two copies of the
+project in different folders into different output folders, sharing one patcher build
+folder (so the second build compiles only the resources and links). Checks:
+  - reproducible: both builds give byte-identical unsigned patcher-win32.exe and
+    patcher-win64.exe, and no image holds a path of the source tree, the build folders or
+    the project;
+  - version information (check_pe.py) and the embedded patch and skin images;
+  - signed: both patchers carry an Authenticode signature that osslsigncode verifies
+    against the demo's test certificate;
+  - the signed 64-bit patcher still finds its data and patches the demo under Wine.
+usage: release_build_test.py MKPATCH WORK_DIR"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+MKPATCH, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
+OBJDUMP = {"win32": "i686-w64-mingw32-objdump", "win64": "x86_64-w64-mingw32-objdump"}
+failures = []
+
+
+def run(args, **kw):
+    print("$ " + " ".join(args), flush=True)
+    return subprocess.run(args, **kw)
+
+
+shutil.rmtree(WORK, ignore_errors=True)
+os.makedirs(WORK)
+game1, game2 = os.path.join(WORK, "game"), os.path.join(WORK, "elsewhere", "game")
+run([sys.executable, os.path.join(REPO, "demo", "make_demo.py"), game1], check=True)
+shutil.copytree(game1, game2)  # the same project, certificate included, in another folder
+patcher_build = os.path.join(WORK, "patcher-build")
+
+unsigned = {}
+for label, game in (("A", game1), ("B", game2)):
+    out = os.path.join(WORK, "out-" + label)
+    start = time.monotonic()
+    r = run([MKPATCH, "build", os.path.join(game, "demo.toml"), "--out", out,
+             "--build-dir", patcher_build], stdout=subprocess.PIPE, text=True)
+    print(r.stdout + "build %s took %.0f s" % (label, time.monotonic() - start), flush=True)
+    if r.returncode != 0:
+        sys.exit("mkpatch build %s failed with exit code %d" % (label, r.returncode))
+    for preset in ("win32", "win64"):
+        copy = os.path.join(WORK, "unsigned-%s-%s.exe" % (label, preset))
+        shutil.copyfile(os.path.join(patcher_build, preset, "patcher.exe"), copy)
+        unsigned[label, preset] = copy
+
+certificate = os.path.join(game1, "signing", "test-certificate.pem")
+for preset in ("win32", "win64"):
+    a, b = open(unsigned["A", preset], "rb").read(), open(unsigned["B", preset], "rb").read()
+    if a != b:
+        first = next(i for i in range(min(len(a), len(b))) if a[i] != b[i]) if len(a) == len(b) else -1
+        failures.append("%s: the two builds differ (sizes %d and %d, first difference at %d)"
+                        % (preset, len(a), len(b), first))
+    for path in (REPO, WORK, patcher_build, game1, game2):
+        for form in (path.encode(), path.encode("utf-16-le"), path.replace("/", "\\").encode()):
+            if form in a:
+                failures.append("%s: the image holds the path %s" % (preset, path))
+    exe = os.path.join(WORK, "out-A", "patcher-%s.exe" % preset)
+    check = run([sys.executable, os.path.join(HERE, "check_pe.py"), OBJDUMP[preset], exe,
+                 "--patch-rc", os.path.join(WORK, "out-A", "resources", "patch_data.rc"),
+                 "--version", "CompanyName=Korax Interactive",
+                 "--version", "ProductName=Korax Demo",
+                 "--version", "FileDescription=Korax Demo patch 1.00 to 1.01",
+                 "--version", "PatchFromVersion=1.00", "--version", "PatchToVersion=1.01",
+                 "--file-version", "1.1.0.0", "--signed"])
+    if check.returncode != 0:
+        failures.append("%s: check_pe.py failed" % preset)
+    verify = run(["osslsigncode", "verify", "-in", exe, "-CAfile", certificate],
+                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if verify.returncode != 0:
+        failures.append("%s: the signature does not verify:\n%s" % (preset, verify.stdout))
+
+# The signed patcher applied to the demo 1.00 (French) under Wine.
+patched = run([os.path.join(REPO, "demo", "run_demo_patch.sh"),
+               os.path.join(WORK, "out-A", "patcher-win64.exe"), game1,
+               os.path.join(WORK, "run-signed"), "french"])
+if patched.returncode != 0:
+    failures.append("the signed patcher-win64.exe did not patch the demo")
+
+for f in failures:
+    print("FAIL: " + f)
+sys.exit(1 if failures else 0)
