@@ -1,5 +1,6 @@
 # The patch data patcher.exe embeds: the main manifest, the pack manifests and the payloads,
-# listed by a resource script that `mkpatch build` writes (resources/patch_data.rc).
+# the version resource and the project's skin images, listed by a resource script that
+# `mkpatch build` writes (resources/patch_data.rc).
 #
 # -DVARD_PATCH_RC=<folder>/patch_data.rc embeds that patch (mkpatch's exe build passes it).
 # Left empty, the build embeds the demo patch: a native mkpatch is built from this source
@@ -50,6 +51,7 @@ add_custom_command(OUTPUT ${VARD_PATCH_DATA_RC}
   COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/demo/make_demo.py ${_demo}
   COMMAND ${_mkpatch} build ${_demo}/demo.toml --out ${_out} --resources-only
   DEPENDS ${_mkpatch} vard_native_mkpatch ${PROJECT_SOURCE_DIR}/demo/make_demo.py
+    ${PROJECT_SOURCE_DIR}/demo/make_art.py ${PROJECT_SOURCE_DIR}/scripts/make_skins.py
     ${PROJECT_SOURCE_DIR}/demo/demo.toml
   COMMENT "Building the demo patch with the native mkpatch")
 set(VARD_PATCH_DATA_DEPENDS ${VARD_PATCH_DATA_RC})
