@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "model/ui_lock.h"
+#include "model/ui_state.h"
 #include "ui/cx_image.h"
 #include "ui/progress_window.h"
 #include "ui/screen_shot.h"
 #include "ui/skin_layout.h"
-#include "ui/ui_lock.h"
-#include "ui/ui_state.h"
 #include "ui/windows_ui.h"
 
 namespace vard {
