@@ -78,16 +78,19 @@ int FramesDrawn() {
   return window ? window->frames_drawn : -1;
 }
 
+// Shows the splash, then sets the flag it is given.
+unsigned __stdcall SplashThread(void* done) {
+  ShowSplash();
+  *static_cast<std::atomic<bool>*>(done) = true;
+  return 0;
+}
+
 TEST(DemoPreview, SplashMatchesOnScreen) {
   const CxImage preview = LoadPreview("splash.png");
   ASSERT_FALSE(preview.Empty());
   std::atomic<bool> done{false};
-  const HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
-      nullptr, 0, [](void* flag) -> unsigned {
-        ShowSplash();
-        *static_cast<std::atomic<bool>*>(flag) = true;
-        return 0;
-      }, &done, 0, nullptr));
+  const HANDLE thread =
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SplashThread, &done, 0, nullptr));
   HWND window = nullptr;
   for (int i = 0; i < 200 && !window; ++i, Sleep(10)) window = FindWindowA("VardSplashClass", "Patch");
   ASSERT_NE(window, nullptr);
