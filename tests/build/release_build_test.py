@@ -75,10 +75,12 @@ for preset in ("win32", "win64"):
     if verify.returncode != 0:
         failures.append("%s: the signature does not verify:\n%s" % (preset, verify.stdout))
 
-# The signed patcher applied to the demo 1.00 (French) under Wine.
+# The signed patcher applied to the demo 1.00 (French) under Wine, on a private X screen:
+# the window tests may be reading the shared one.
+private = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
 patched = run([os.path.join(REPO, "demo", "run_demo_patch.sh"),
                os.path.join(WORK, "out-A", "patcher-win64.exe"), game1,
-               os.path.join(WORK, "run-signed"), "french"])
+               os.path.join(WORK, "run-signed"), "french"], env=private)
 if patched.returncode != 0:
     failures.append("the signed patcher-win64.exe did not patch the demo")
 
