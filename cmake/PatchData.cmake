@@ -28,21 +28,32 @@ if(VARD_PATCH_RC)
   return()
 endif()
 
-include(ExternalProject)
-set(VARD_NATIVE_TOOLS_DIR ${PROJECT_SOURCE_DIR}/build/native-tools CACHE PATH
-  "Build folder of the native mkpatch that makes the demo patch")
-set(_tools ${VARD_NATIVE_TOOLS_DIR})
-set(_mkpatch ${_tools}/mkpatch)
-ExternalProject_Add(vard_native_mkpatch
-  SOURCE_DIR ${PROJECT_SOURCE_DIR}
-  BINARY_DIR ${_tools}
-  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
-  CMAKE_GENERATOR Ninja
-  BUILD_COMMAND ${CMAKE_COMMAND} --build ${_tools} --target mkpatch
-  BUILD_ALWAYS ON
-  INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${_mkpatch}
-  USES_TERMINAL_BUILD ON)
+# -DVARD_NATIVE_MKPATCH=<path> uses a native mkpatch built elsewhere (scripts/test passes
+# the native preset's) instead of building one more. The mkpatch used is in the global
+# property VARD_MKPATCH, behind the target vard_native_mkpatch.
+set(VARD_NATIVE_MKPATCH "" CACHE FILEPATH
+  "Native mkpatch that makes the demo patch (empty: built here as an external project)")
+if(VARD_NATIVE_MKPATCH)
+  set(_mkpatch ${VARD_NATIVE_MKPATCH})
+  add_custom_target(vard_native_mkpatch)
+else()
+  include(ExternalProject)
+  set(VARD_NATIVE_TOOLS_DIR ${PROJECT_SOURCE_DIR}/build/native-tools CACHE PATH
+    "Build folder of the native mkpatch that makes the demo patch")
+  set(_tools ${VARD_NATIVE_TOOLS_DIR})
+  set(_mkpatch ${_tools}/mkpatch)
+  ExternalProject_Add(vard_native_mkpatch
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${_tools}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+    CMAKE_GENERATOR Ninja
+    BUILD_COMMAND ${CMAKE_COMMAND} --build ${_tools} --target mkpatch
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    BUILD_BYPRODUCTS ${_mkpatch}
+    USES_TERMINAL_BUILD ON)
+endif()
+set_property(GLOBAL PROPERTY VARD_MKPATCH ${_mkpatch})
 
 set(_demo ${CMAKE_BINARY_DIR}/demo-game)
 set(_out ${CMAKE_BINARY_DIR}/demo-patch)

@@ -53,7 +53,7 @@ echo "running $(basename "$exe")"
 if [ -n "${DISPLAY:-}" ]; then
   "$here/drive_patcher.sh" "$prefix" "$exe" "$out/screenshots"
 else
-  xvfb-run -a -s "-screen 0 1024x768x24" "$here/drive_patcher.sh" "$prefix" "$exe" "$out/screenshots"
+  "$repo/scripts/private-screen" "$here/drive_patcher.sh" "$prefix" "$exe" "$out/screenshots"
 fi
 code=$?
 

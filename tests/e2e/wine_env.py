@@ -20,7 +20,9 @@ import tempfile
 LINKED_DIRS = ("drive_c/windows/system32", "drive_c/windows/syswow64", "drive_c/windows/winsxs")
 STAMP = ".vard-linked.json"
 # Bumped whenever the template's making changes, so that build folders make a new one.
-TEMPLATE_VERSION = 2
+TEMPLATE_VERSION = 3
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                        "wine-run")
 
 
 @contextlib.contextmanager
@@ -70,14 +72,14 @@ def template_prefix(work):
         if not os.path.exists(ready):
             shutil.rmtree(template, ignore_errors=True)
             env = base_env(template)
-            env.pop("DISPLAY", None)
-            subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, check=False)
+            # The checkout's template prefix, made once by wineboot and copied by
+            # scripts/wine-run, which then runs the registry change below in the copy.
             # Plain Xvfb has no window manager, and Wine waits up to 2 s for one whenever a
             # managed window is hidden; unmanaged windows (drawn with Wine's own frames, as
             # on Windows) close at once.
-            subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v",
-                            "Managed", "/d", "N", "/f"], env=env, stdout=subprocess.DEVNULL,
+            subprocess.run([WINE_RUN, template, "reg", "add",
+                            "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N",
+                            "/f"], env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, check=True)
             subprocess.run(["wineserver", "-w"], env=env, check=False)
             with open(os.path.join(template, STAMP), "w") as f:
