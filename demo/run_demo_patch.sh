@@ -9,6 +9,9 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
+# Every Wine command of the run on one screen: a Wine session keeps the display it started
+# with, and the patcher must not join a session begun without one.
+if [ -z "${DISPLAY:-}" ]; then exec "$repo/scripts/private-screen" "$0" "$@"; fi
 exe=$1 game=$2 out=$3 language=${4:-french} judge_saves=yes
 [ "${5:-}" = --skip-saves ] && judge_saves=no
 case $language in
@@ -50,11 +53,7 @@ wine reg add "$uninstall" /v DisplayVersion /t REG_SZ /d 1.00 /f >/dev/null
 echo "installed the demo 1.00 at $install_win, language $lang_id, 4 saves (2 with the keep marker)"
 
 echo "running $(basename "$exe")"
-if [ -n "${DISPLAY:-}" ]; then
-  "$here/drive_patcher.sh" "$prefix" "$exe" "$out/screenshots"
-else
-  "$repo/scripts/private-screen" "$here/drive_patcher.sh" "$prefix" "$exe" "$out/screenshots"
-fi
+"$here/drive_patcher.sh" "$prefix" "$exe" "$out/screenshots"
 code=$?
 
 status=0
