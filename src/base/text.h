@@ -6,11 +6,20 @@
 
 namespace vard {
 
-// Decodes NUL-terminated UTF-8 into one 16-bit unit per sequence (code points above
-// U+FFFF keep their low 16 bits; no surrogate pairs). Continuation bytes are taken by their
-// low six bits without checking. Malformed input never stalls and never reads past the
-// terminator: a stray byte yields U+FFFD, a sequence cut short by the NUL ends the text.
+// Decodes NUL-terminated UTF-8 into UTF-16: one unit per sequence, and a surrogate pair
+// for a code point above U+FFFF. Continuation bytes are taken by their low six bits
+// without checking. The result never holds a NUL, and holds '/' or '\' only where the
+// text has those very bytes: a sequence that would decode to anything else than one
+// character in its shortest form (an overlong form such as C0 80 or C0 AF, a value above
+// U+10FFFF, a surrogate) yields U+FFFD, as does a stray byte where a sequence should
+// begin. Never stalls and never reads past the terminator: a sequence cut short by the
+// NUL ends the text.
 std::wstring Utf8ToWide(const char* text);
 inline std::wstring Utf8ToWide(const std::string& text) { return Utf8ToWide(text.c_str()); }
+
+// True when text is well-formed UTF-8 (continuation bytes checked too), so that
+// Utf8ToWide gives every character as written and substitutes nothing. Names that the
+// patch acts on must pass this: a name that decodes otherwise names some other file.
+bool IsExactUtf8(const char* text);
 
 }  // namespace vard
