@@ -72,7 +72,7 @@ if [ $judge_saves = yes ]; then
     [ -f "$saves/$gone" ] && { echo "save $gone was not removed"; status=1; }
   done
 fi
-stale=$(find "$install" -name new.dat -o -name undiff.dat -o -name tmp_uncomp.dat)
+stale=$(find "$install" -iname '*.vard-*')
 [ -z "$stale" ] || { echo "staging files left: $stale"; status=1; }
 echo "screenshots: $out/screenshots"
 [ "$code" = 0 ] || status=1

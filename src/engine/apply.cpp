@@ -3,6 +3,8 @@
 #include <string>
 
 #include "base/paths.h"
+#include "base/staging_names.h"
+#include "engine/crc_text.h"
 #include "engine/diff/apply_diff.h"
 #include "engine/payload.h"
 #include "manifest/file_entry.h"
@@ -13,10 +15,6 @@ namespace vard {
 
 namespace {
 
-const wchar_t kStagingName[] = L"new.dat";
-const wchar_t kUndiffName[] = L"undiff.dat";
-const wchar_t kCompressedCopyName[] = L"tmp_uncomp.dat";
-
 ApplyResult Finish(FileEntry& entry) {
   if (entry.entry_node != nullptr) {
     MarkComplete(*entry.entry_node);
@@ -25,41 +23,84 @@ ApplyResult Finish(FileEntry& entry) {
   return ApplyResult::Ok;
 }
 
-// Clears a staging file before it is written again; true when nothing bears its name.
-bool Clear(const std::wstring& path) {
-  DeletePath(path);
-  return !PathExists(path);
+// Removes every staging file of the target (leftovers of an interrupted run included);
+// true when none is left.
+bool ClearStaging(const std::wstring& target) {
+  bool clear = true;
+  for (StagingRole role : {StagingRole::CompressedCopy, StagingRole::Payload, StagingRole::Rebuilt}) {
+    clear = RemoveFile(StagingPath(target, role)) && clear;
+  }
+  return clear;
 }
 
-bool WriteResource(const std::wstring& path, ProgressNode* node, std::int32_t id) {
+bool WriteResource(const std::wstring& path, ProgressNode* node, std::int32_t id,
+                   std::uint32_t* crc) {
   ProgressNode unreported(0, nullptr);  // when pre-flight gave the step no node
   return WriteResourceToFile(path, node != nullptr ? *node : unreported,
-                             static_cast<std::uint16_t>(id));
+                             static_cast<std::uint16_t>(id), crc);
+}
+
+// Builds the entry's new content beside the target and gives it the target's name in one
+// step, once its CRC-32 (taken while it was written) is the entry's "crc": a game file is
+// never missing, partly written or replaced by wrong bytes. Whatever fails, the staging
+// files go and the target is as it was.
+ApplyResult ReplaceWithNewContent(FileEntry& entry, const std::wstring& target) {
+  const std::wstring payload = StagingPath(target, StagingRole::Payload);
+  std::uint32_t crc = 0;
+  const ApplyResult staged = StagePayload(target, entry, &crc);
+  if (staged != ApplyResult::Ok) return staged;
+  std::wstring result = payload;
+  if (entry.diff) {
+    result = StagingPath(target, StagingRole::Rebuilt);
+    if (!RemoveFile(result)) {
+      RemoveFile(payload);
+      return ApplyResult::DiskError;
+    }
+    const bool rebuilt = ApplyDiff(result, target, payload, entry.diff_node, &crc);
+    RemoveFile(payload);
+    if (!rebuilt) {
+      RemoveFile(result);
+      return ApplyResult::DiskError;
+    }
+  }
+  // The installed file was not what the patch starts from (same size, other bytes), or
+  // the payload itself is damaged: nothing replaces the game file.
+  if (CrcText(crc) != entry.crc) {
+    RemoveFile(result);
+    return ApplyResult::Corrupted;
+  }
+  // A read-only game file (common for games installed from disc) cannot be replaced.
+  if (!ClearReadOnly(target) || !ReplacePath(result, target)) {
+    RemoveFile(result);
+    return ApplyResult::DiskError;
+  }
+  return Finish(entry);
 }
 
 }  // namespace
 
-ApplyResult StagePayload(const std::wstring& staging_path, const FileEntry& entry) {
+ApplyResult StagePayload(const std::wstring& target, const FileEntry& entry,
+                         std::uint32_t* crc) {
+  const std::wstring staging_path = StagingPath(target, StagingRole::Payload);
   if (!entry.comp) {
-    if (!Clear(staging_path)) return ApplyResult::DiskError;
-    // A partly written staging file stays; the next attempt clears it first.
-    return WriteResource(staging_path, entry.payload_node, entry.id) ? ApplyResult::Ok
-                                                                     : ApplyResult::DiskError;
-  }
-  const std::wstring copy_path = DirectoryPart(staging_path) + kCompressedCopyName;
-  DeletePath(copy_path);
-  DeletePath(staging_path);
-  if (PathExists(copy_path) || PathExists(staging_path)) return ApplyResult::DiskError;
-  if (!WriteResource(copy_path, entry.copy_node, entry.id)) {
-    DeletePath(copy_path);
+    if (!RemoveFile(staging_path)) return ApplyResult::DiskError;
+    if (WriteResource(staging_path, entry.payload_node, entry.id, crc)) return ApplyResult::Ok;
+    RemoveFile(staging_path);
     return ApplyResult::DiskError;
   }
-  if (!InflateFile(copy_path, staging_path, entry.payload_node)) {
-    DeletePath(copy_path);
-    DeletePath(staging_path);
+  const std::wstring copy_path = StagingPath(target, StagingRole::CompressedCopy);
+  const bool copy_clear = RemoveFile(copy_path);
+  if (!RemoveFile(staging_path) || !copy_clear) return ApplyResult::DiskError;
+  if (!WriteResource(copy_path, entry.copy_node, entry.id, nullptr)) {
+    RemoveFile(copy_path);
     return ApplyResult::DiskError;
   }
-  DeletePath(copy_path);
+  const bool inflated = InflateFile(copy_path, staging_path, entry.payload_node, crc);
+  RemoveFile(copy_path);
+  if (!inflated) {
+    RemoveFile(staging_path);
+    return ApplyResult::DiskError;
+  }
   return ApplyResult::Ok;
 }
 
@@ -67,7 +108,6 @@ ApplyResult ApplyEntry(FileEntry& entry) {
   if (entry.entry_node != nullptr) ReportProgress(*entry.entry_node);
 
   const std::wstring target = TargetPath(entry);
-  const std::wstring folder = DirectoryPart(target);
   const bool existed = PathExists(target);
   const std::int64_t old_size = ReadManifestNumber(entry.size_org);
   const std::int64_t new_size = ReadManifestNumber(entry.size);
@@ -90,58 +130,29 @@ ApplyResult ApplyEntry(FileEntry& entry) {
 
   switch (entry.kind) {
     case EntryKind::Deleted:
-      if (existed && !DeletePath(target)) return ApplyResult::DiskError;
-      return Finish(entry);
-
-    case EntryKind::Added: {
-      if (existed) {
-        if (crc_is(entry.crc)) return Finish(entry);
-        if (!DeletePath(target)) return ApplyResult::DiskError;
-      }
-      const std::wstring staging = folder + kStagingName;
-      const ApplyResult staged = StagePayload(staging, entry);
-      if (staged != ApplyResult::Ok) return staged;
-      if (!RenamePath(staging, target)) {
-        DeletePath(staging);
+      if (existed && (!ClearReadOnly(target) || !DeletePath(target))) {
         return ApplyResult::DiskError;
       }
-      DeletePath(staging);
       return Finish(entry);
-    }
+
+    case EntryKind::Added:
+      // Leftovers of an interrupted run go first, even when the file is already done.
+      if (!ClearStaging(target) && !(existed && crc_is(entry.crc))) {
+        return ApplyResult::DiskError;
+      }
+      if (existed && crc_is(entry.crc)) return Finish(entry);
+      return ReplaceWithNewContent(entry, target);
 
     case EntryKind::Updated: {
       if (!existed) return ApplyResult::Corrupted;
+      const bool staging_clear = ClearStaging(target);
       if (current_size == static_cast<std::uint64_t>(new_size)) {
         if (crc_is(entry.crc)) return Finish(entry);
         if (!crc_is(entry.crc_org)) return ApplyResult::Corrupted;
       }
       if (current_size != static_cast<std::uint64_t>(old_size)) return ApplyResult::Corrupted;
-
-      const std::wstring staging = folder + kStagingName;
-      const ApplyResult staged = StagePayload(staging, entry);
-      if (staged != ApplyResult::Ok) return staged;
-      std::wstring result = staging;
-      if (entry.diff) {
-        result = folder + kUndiffName;
-        if (!Clear(result)) {
-          DeletePath(staging);
-          return ApplyResult::DiskError;
-        }
-        const bool rebuilt = ApplyDiff(result, target, staging, entry.diff_node);
-        DeletePath(staging);
-        if (!rebuilt) {
-          DeletePath(result);
-          return ApplyResult::DiskError;
-        }
-      }
-      // The complete new content takes the game file's name in one step, so the game
-      // file is never missing: on failure it is still the old one, and a later run
-      // starts over from it.
-      if (!ReplacePath(result, target)) {
-        DeletePath(result);
-        return ApplyResult::DiskError;
-      }
-      return Finish(entry);
+      if (!staging_clear) return ApplyResult::DiskError;
+      return ReplaceWithNewContent(entry, target);
     }
   }
   return ApplyResult::DiskError;

@@ -7,6 +7,7 @@
 
 #include "base/paths.h"
 #include "engine/crc_text.h"
+#include "engine/diff/buffered_writer.h"
 #include "engine/inflate_loop.h"
 #include "model/progress_tree.h"
 #include "os/files.h"
@@ -23,24 +24,6 @@ FileHandle OpenForReading(const std::wstring& path) {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-FileHandle CreateNewFile(const std::wstring& path) {
-  return FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-// Writes all count bytes, each WriteFile call continuing where the last one stopped; a
-// call that fails or writes nothing fails the whole.
-bool WriteAll(HANDLE file, const unsigned char* data, std::size_t count) {
-  while (count > 0) {
-    const DWORD piece = count > kChunk ? kChunk : static_cast<DWORD>(count);
-    DWORD written = 0;
-    if (!WriteFile(file, data, piece, &written, nullptr) || written == 0) return false;
-    data += written;
-    count -= written;
-  }
-  return true;
-}
-
 class FileSource final : public InflateSource {
  public:
   explicit FileSource(HANDLE file) : file_(file) {}
@@ -55,15 +38,16 @@ class FileSource final : public InflateSource {
   HANDLE file_;
 };
 
-class FileSink final : public InflateSink {
+// Inflated bytes go through the writer, which counts, checksums and reports them.
+class WriterSink final : public InflateSink {
  public:
-  explicit FileSink(HANDLE file) : file_(file) {}
+  explicit WriterSink(BufferedWriter& writer) : writer_(writer) {}
   bool Write(const unsigned char* data, std::size_t count) override {
-    return WriteAll(file_, data, count);
+    return writer_.Write(data, count);
   }
 
  private:
-  HANDLE file_;
+  BufferedWriter& writer_;
 };
 
 }  // namespace
@@ -72,7 +56,7 @@ bool ComputeFileCrc(const std::wstring& path, ProgressNode& node, std::string& t
   FileHandle file = OpenForReading(path);
   if (!file) return false;
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return false;
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return false;
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kChunk]);
   if (!buffer) return false;
   std::uint32_t crc = 0;
@@ -91,7 +75,8 @@ bool ComputeFileCrc(const std::wstring& path, ProgressNode& node, std::string& t
   return true;
 }
 
-bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node) {
+bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node,
+                 std::uint32_t* crc) {
   if (!PathExists(source)) return false;
   DeletePath(target);
   CreateDirectoryTree(DirectoryPart(target));
@@ -100,11 +85,15 @@ bool InflateFile(const std::wstring& source, const std::wstring& target, Progres
   if (!QueryFileSize(source, size) || size == 0) return false;
   FileHandle in = OpenForReading(source);
   if (!in) return false;
-  FileHandle out = CreateNewFile(target);
-  if (!out) return false;
+  // The writer reports itself; InflateStream gets no node so that it does not do so twice.
+  BufferedWriter out;
+  if (!out.Open(target, node)) return false;
   FileSource reader(in.get());
-  FileSink writer(out.get());
-  return InflateStream(reader, writer, node);
+  WriterSink sink(out);
+  const bool inflated = InflateStream(reader, sink, nullptr);
+  const bool closed = out.Close();
+  if (crc != nullptr) *crc = out.crc();
+  return inflated && closed;
 }
 
 }  // namespace vard

@@ -13,20 +13,23 @@ namespace vard {
 class ProgressNode;
 
 // CRC-32 of the whole file as "%08lx" text, read in 1 MiB chunks while others may read
-// too. False (text untouched) when the file cannot be opened, sized or read, and for an
-// empty file, which has no checksum here.
+// too; an empty file has the CRC of empty content, "00000000". False (text untouched)
+// when the file cannot be opened, sized or read.
 bool ComputeFileCrc(const std::wstring& path, ProgressNode& node, std::string& text);
 
 // Writes the bytes of "DATA" resource id to target, created as a new file (an existing
 // file makes it fail untouched) together with its missing folders. False on failure,
 // leaving a partly written file for the caller to delete. A missing or unloadable
-// resource raises std::runtime_error from LoadDataResource.
-bool WriteResourceToFile(const std::wstring& target, ProgressNode& node, std::uint16_t id);
+// resource raises std::runtime_error from LoadDataResource. When crc is given it
+// receives the CRC-32 of what was written, taken while writing.
+bool WriteResourceToFile(const std::wstring& target, ProgressNode& node, std::uint16_t id,
+                         std::uint32_t* crc = nullptr);
 
 // Inflates the zlib stream in source into target, created as a new file with its
 // missing folders after any stale copy has been deleted; bytes after the stream's end
 // are ignored. False on any failure, leaving a partial target for the caller to delete.
-// node may be null.
-bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node);
+// node may be null. When crc is given it receives the CRC-32 of what was written.
+bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node,
+                 std::uint32_t* crc = nullptr);
 
 }  // namespace vard

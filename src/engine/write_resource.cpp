@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "base/paths.h"
+#include "engine/diff/buffered_writer.h"
 #include "engine/payload.h"
 #include "manifest/data_resource.h"
 #include "model/progress_tree.h"
@@ -9,25 +10,17 @@
 
 namespace vard {
 
-bool WriteResourceToFile(const std::wstring& target, ProgressNode& node, std::uint16_t id) {
+bool WriteResourceToFile(const std::wstring& target, ProgressNode& node, std::uint16_t id,
+                         std::uint32_t* crc) {
   const ResourceView resource = LoadDataResource(id);
   if (!CreateDirectoryTree(DirectoryPart(target))) return false;
-  FileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  constexpr std::size_t kChunk = std::size_t{1} << 20;
-  std::size_t done = 0;
-  while (done < resource.length) {
-    const std::size_t left = resource.length - done;
-    const DWORD want = static_cast<DWORD>(left > kChunk ? kChunk : left);
-    DWORD written = 0;
-    if (!WriteFile(file.get(), resource.bytes + done, want, &written, nullptr) || written == 0) {
-      return false;
-    }
-    done += written;
-    AdvanceProgress(node, done);
-  }
-  return true;
+  // Whole 1 MiB blocks go straight from the mapped resource to the file.
+  BufferedWriter out;
+  if (!out.Open(target, &node)) return false;
+  const bool written = out.Write(resource.bytes, resource.length);
+  const bool closed = out.Close();
+  if (crc != nullptr) *crc = out.crc();
+  return written && closed;
 }
 
 }  // namespace vard

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "base/paths.h"
+#include "base/staging_names.h"
 #include "base/text.h"
 
 namespace vard {
@@ -65,14 +66,18 @@ std::unique_ptr<FileEntry> ParseFileEntry(const TiXmlElement& element, EntryKind
   const std::wstring root = NormalizePath(pack_root, false, false);
   if (HasDotComponent(root)) FailFilePatch();
 
-  const std::wstring subpath =
-      NormalizePath(Utf8ToWide(RequireAttribute(element, "subpath")), false, false);
+  // A name that does not decode exactly would name another file than the one meant.
+  const std::string raw_subpath = RequireAttribute(element, "subpath");
+  if (!IsExactUtf8(raw_subpath.c_str())) FailFilePatch();
+  const std::wstring subpath = NormalizePath(Utf8ToWide(raw_subpath), false, false);
   if (subpath.empty() || HasDotComponent(subpath)) FailFilePatch();
 
   const std::wstring joined = root + L"\\" + subpath;
   entry->rel_dir = DirectoryPart(joined);
   entry->file_name = FileNamePart(joined);
   if (entry->file_name.empty()) FailFilePatch();
+  // Names of staging files are the patcher's own; an entry may not claim one.
+  if (IsStagingName(entry->file_name)) FailFilePatch();
 
   if (kind == EntryKind::Deleted) return entry;
 

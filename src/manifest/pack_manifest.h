@@ -24,8 +24,10 @@ std::int32_t ReadManifestInt(const char* text);
 // with one trailing backslash; pack_root: the pack's folder below it (cleaned again here).
 // Attributes are read in a fixed order, so an element with several faults fails on the
 // first. Raises std::runtime_error("FilePatch") for a missing required attribute, an empty
-// install root, a subpath without a file name, and a subpath or pack root holding a "." or
-// ".." component (such a path would leave its folder or name the folder itself).
+// install root, a subpath without a file name, a subpath that is not exact UTF-8 (it would
+// decode to another name), a file name reserved for staging files, and a subpath or pack
+// root holding a "." or ".." component (such a path would leave its folder or name the
+// folder itself).
 std::unique_ptr<FileEntry> ParseFileEntry(const TiXmlElement& element, EntryKind kind,
                                           const std::wstring& install_root,
                                           const std::wstring& pack_root);

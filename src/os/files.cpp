@@ -77,8 +77,26 @@ bool RenamePath(const std::wstring& from, const std::wstring& to) {
 }
 
 bool ReplacePath(const std::wstring& from, const std::wstring& to) {
+  {
+    FileHandle file(CreateFileW(from.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || !FlushFileBuffers(file.get())) return false;
+  }
   return MoveFileExW(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool RemoveFile(const std::wstring& path) {
+  DeleteFileW(path.c_str());
+  return !PathExists(path);
+}
+
+bool ClearReadOnly(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
+    return true;
+  }
+  return SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) != FALSE;
 }
 
 }  // namespace vard

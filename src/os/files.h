@@ -28,9 +28,22 @@ bool DeletePath(const std::wstring& path);
 bool RenamePath(const std::wstring& from, const std::wstring& to);
 
 // Gives from the name to in one step, replacing a file that bears it: at every moment
-// to is either its old or its new content, so a failure or a crash never loses it.
-// Written through to the disk before it returns. False on failure, both files as they
-// were (a file held open elsewhere cannot be replaced).
+// to is either its old or its new content, so a failure or a crash of this process never
+// loses it. Before the rename, from's data are flushed to the disk (FlushFileBuffers);
+// the rename itself is then asked to be written through. That makes a power cut leave to
+// with its old content or with the complete new one on systems that keep the order of
+// those two writes (NTFS journals the rename after the flushed data); it does not make
+// the rename itself durable at return, nor does it help a disk that lies about its cache.
+// False on failure (from cannot be flushed or renamed; a file held open elsewhere or a
+// read-only one cannot be replaced), both files as they were.
 bool ReplacePath(const std::wstring& from, const std::wstring& to);
+
+// Deletes a file (never a folder) with a plain file call. True when nothing bears the
+// name afterwards, so also when there was nothing to delete.
+bool RemoveFile(const std::wstring& path);
+
+// Clears the read-only attribute of the file or folder, keeping its other attributes.
+// True when it is not read-only afterwards (a missing path included).
+bool ClearReadOnly(const std::wstring& path);
 
 }  // namespace vard

@@ -1,6 +1,7 @@
 // Pack application against real files under Wine, with payloads embedded in this test
 // executable (see make_apply_payloads.py): every kind of entry, files already in their
-// new state, damaged installations, leftovers of an interrupted run, files held open by
+// new state, damaged installations and payloads, leftovers of an interrupted run, game
+// files named like staging files, read-only and empty game files, files held open by
 // another program, and a sparse game file above 4 GiB.
 #include "engine/apply.h"
 
@@ -11,13 +12,17 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/crc_text.h"
+#include "base/staging_names.h"
+#include "base/text.h"
 #include "manifest/data_resource.h"
 #include "manifest/file_entry.h"
 #include "model/progress_tree.h"
 #include "os/files.h"
+#include "test_support/import_hook.h"
 #include "test_support/temp_dir.h"
 
 namespace vard {
@@ -114,7 +119,7 @@ class ApplyEntryTest : public ::testing::Test {
       if (name == L"." || name == L"..") continue;
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         clean = clean && NoStagingIn(folder + L"\\" + name);
-      } else if (name == L"new.dat" || name == L"undiff.dat" || name == L"tmp_uncomp.dat") {
+      } else if (IsStagingName(name)) {
         clean = false;
       }
     } while (FindNextFileW(find, &found));
@@ -214,12 +219,187 @@ TEST_F(ApplyEntryTest, AddedFiles) {
     EXPECT_TRUE(ReadFileBytes(Game(L"add.bin")) == old_);
   }
 
-  // Present but empty: it has no checksum, which is a disk error.
+  // Present and empty, as an earlier run left it: the checksum of empty content is
+  // "00000000", so it is known as done; with another checksum it is replaced.
   WriteFileBytes(Game(L"empty.bin"), "");
   FileEntry& empty = Entry(EntryKind::Added, L"", L"empty.bin", true);
-  empty.id = kOld;
-  EXPECT_EQ(ApplyEntry(empty), ApplyResult::DiskError);
+  empty.id = kNoSuchPayload;
+  empty.crc = "00000000";
+  EXPECT_EQ(ApplyEntry(empty), ApplyResult::Ok);
+  EXPECT_TRUE(Complete(empty));
+  FileEntry& filled = Entry(EntryKind::Added, L"", L"empty.bin", true);
+  filled.id = kOld;
+  filled.crc = Crc(old_);
+  EXPECT_EQ(ApplyEntry(filled), ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(L"empty.bin")) == old_);
   EXPECT_TRUE(NoStagingFiles());
+}
+
+// An added file whose name is taken is replaced in one step like an updated one: when its
+// new content cannot be made, the file that was there is still there.
+TEST_F(ApplyEntryTest, AddedOverAnExistingFileKeepsItUntilTheNewOneIsComplete) {
+  WriteFileBytes(Game(L"add.bin"), "the player's file");
+  FileEntry& missing = Entry(EntryKind::Added, L"", L"add.bin", true);
+  missing.id = kNoSuchPayload;
+  missing.crc = Crc(old_);
+  EXPECT_THROW(ApplyEntry(missing), std::runtime_error);
+  EXPECT_EQ(ReadFileBytes(Game(L"add.bin")), "the player's file");
+}
+
+// The result is checked against the entry's "crc" before it takes the game file's name.
+TEST_F(ApplyEntryTest, AResultWithTheWrongChecksumReplacesNothing) {
+  // The installed file has the old size but other bytes, and the sizes differ: pre-flight
+  // lets it through, the diff rebuilds garbage, and the checksum stops it.
+  std::string modified = old_;
+  modified[200000] ^= 0x55;
+  for (const auto& [id, comp, diff] : {std::tuple{kDiffZ, true, true}, std::tuple{kDiff, false, true}}) {
+    WriteFileBytes(Game(L"data\\level.bin"), modified);
+    FileEntry& e = Update(id, comp, diff);
+    EXPECT_EQ(ApplyEntry(e), ApplyResult::Corrupted);
+    EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == modified);
+    EXPECT_FALSE(Complete(e));
+    EXPECT_TRUE(NoStagingFiles());
+  }
+  // A payload whose content is not what the entry says (whole files and added files).
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  FileEntry& whole = Update(kNewZ, true, false);
+  whole.crc = Crc(old_);
+  EXPECT_EQ(ApplyEntry(whole), ApplyResult::Corrupted);
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_);
+  WriteFileBytes(Game(L"add.bin"), "kept");
+  FileEntry& added = Entry(EntryKind::Added, L"", L"add.bin");
+  added.id = kNew;
+  added.crc = Crc(old_);
+  EXPECT_EQ(ApplyEntry(added), ApplyResult::Corrupted);
+  EXPECT_EQ(ReadFileBytes(Game(L"add.bin")), "kept");
+  EXPECT_TRUE(NoStagingFiles());
+}
+
+// Files that the patch does not name keep their names and bytes whatever they are called,
+// "new.dat", "undiff.dat" and "tmp_uncomp.dat" included, and an entry may be called so.
+TEST_F(ApplyEntryTest, GameFilesNamedLikeStagingFilesOfOldAreOrdinaryFiles) {
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  for (const wchar_t* name : {L"new.dat", L"undiff.dat", L"tmp_uncomp.dat"}) {
+    WriteFileBytes(Game(std::wstring(L"data\\") + name), "game data");
+  }
+  ASSERT_EQ(ApplyEntry(Update(kDiffZ, true, true)), ApplyResult::Ok);
+  ASSERT_EQ(ApplyEntry(Update(kNew, false, false, true)), ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == new_);
+  for (const wchar_t* name : {L"new.dat", L"undiff.dat", L"tmp_uncomp.dat"}) {
+    EXPECT_EQ(ReadFileBytes(Game(std::wstring(L"data\\") + name)), "game data") << name;
+  }
+  for (const wchar_t* name : {L"new.dat", L"undiff.dat", L"tmp_uncomp.dat"}) {
+    FileEntry& e = Entry(EntryKind::Added, L"data\\", name, true);
+    e.id = kNewZ;
+    e.comp = true;
+    e.crc = Crc(new_);
+    ASSERT_EQ(ApplyEntry(e), ApplyResult::Ok) << name;
+    EXPECT_TRUE(ReadFileBytes(Game(std::wstring(L"data\\") + name)) == new_);
+  }
+  EXPECT_TRUE(NoStagingFiles());
+}
+
+// Read-only game files (installed from disc) are replaced and deleted; the attribute of a
+// file is cleared only when that file is about to go, and no other file's is touched.
+TEST_F(ApplyEntryTest, ReadOnlyGameFilesAreReplacedAndDeleted) {
+  auto read_only = [&](const std::wstring& relative) {
+    return (GetFileAttributesW(Game(relative).c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
+  };
+  auto make_read_only = [&](const std::wstring& relative, const std::string& bytes) {
+    WriteFileBytes(Game(relative), bytes);
+    ASSERT_TRUE(SetFileAttributesW(Game(relative).c_str(), FILE_ATTRIBUTE_READONLY));
+  };
+  make_read_only(L"data\\neighbour.bin", "not in the patch");
+  std::string modified = old_;
+  modified[5] ^= 1;
+  make_read_only(L"data\\level.bin", modified);
+  EXPECT_EQ(ApplyEntry(Update(kDiffZ, true, true)), ApplyResult::Corrupted);
+  EXPECT_TRUE(read_only(L"data\\level.bin"));
+
+  for (const auto& [id, comp, diff] : {std::tuple{kDiffZ, true, true}, std::tuple{kNew, false, false}}) {
+    SetFileAttributesW(Game(L"data\\level.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+    make_read_only(L"data\\level.bin", old_);
+    ASSERT_EQ(ApplyEntry(Update(id, comp, diff)), ApplyResult::Ok);
+    EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == new_);
+  }
+  make_read_only(L"add.bin", "older");
+  FileEntry& added = Entry(EntryKind::Added, L"", L"add.bin", true);
+  added.id = kOld;
+  added.crc = Crc(old_);
+  ASSERT_EQ(ApplyEntry(added), ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(L"add.bin")) == old_);
+  make_read_only(L"old\\gone.bin", "bye");
+  ASSERT_EQ(ApplyEntry(Entry(EntryKind::Deleted, L"old\\", L"gone.bin")), ApplyResult::Ok);
+  EXPECT_FALSE(PathExists(Game(L"old\\gone.bin")));
+  EXPECT_TRUE(read_only(L"data\\neighbour.bin"));
+  SetFileAttributesW(Game(L"data\\neighbour.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(NoStagingFiles());
+}
+
+// What replaces a game file is on the disk before it takes the file's name: the file that
+// MoveFileExW renames was flushed with FlushFileBuffers first, after its last write.
+struct FileIdentity {
+  DWORD volume = 0, high = 0, low = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+FileIdentity IdentityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  GetFileInformationByHandle(file, &info);
+  return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+struct Durability {
+  static inline FileIdentity flushed{};
+  static inline bool written_since_flush = true;
+  static inline std::vector<bool> moved_flushed;
+  static inline decltype(&FlushFileBuffers) real_flush = nullptr;
+  static inline decltype(&WriteFile) real_write = nullptr;
+  static inline decltype(&MoveFileExW) real_move = nullptr;
+  static BOOL WINAPI Flush(HANDLE file) {
+    flushed = IdentityOf(file);
+    written_since_flush = false;
+    return real_flush(file);
+  }
+  static BOOL WINAPI Write(HANDLE file, LPCVOID data, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
+    if (IdentityOf(file) == flushed) written_since_flush = true;
+    return real_write(file, data, size, done, overlapped);
+  }
+  static BOOL WINAPI Move(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    HANDLE file = CreateFileW(from, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    moved_flushed.push_back(file != INVALID_HANDLE_VALUE && IdentityOf(file) == flushed &&
+                            !written_since_flush);
+    CloseHandle(file);
+    return real_move(from, to, flags);
+  }
+};
+
+TEST_F(ApplyEntryTest, TheResultIsFlushedBeforeItReplacesTheGameFile) {
+  Durability::real_flush = reinterpret_cast<decltype(&FlushFileBuffers)>(
+      test::HookImport("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&Durability::Flush)));
+  Durability::real_write = reinterpret_cast<decltype(&WriteFile)>(
+      test::HookImport("kernel32.dll", "WriteFile", reinterpret_cast<void*>(&Durability::Write)));
+  Durability::real_move = reinterpret_cast<decltype(&MoveFileExW)>(
+      test::HookImport("kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(&Durability::Move)));
+  ASSERT_NE(Durability::real_write, nullptr);
+  ASSERT_NE(Durability::real_move, nullptr);
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  const ApplyResult diffed = ApplyEntry(Update(kDiffZ, true, true));
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  const ApplyResult whole = ApplyEntry(Update(kNew, false, false));
+  WriteFileBytes(Game(L"add.bin"), "older");
+  FileEntry& added = Entry(EntryKind::Added, L"", L"add.bin");
+  added.id = kOld;
+  added.crc = Crc(old_);
+  const ApplyResult add = ApplyEntry(added);
+  test::HookImport("kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(Durability::real_move));
+  test::HookImport("kernel32.dll", "WriteFile", reinterpret_cast<void*>(Durability::real_write));
+  if (Durability::real_flush != nullptr) {
+    test::HookImport("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(Durability::real_flush));
+  }
+  EXPECT_EQ(diffed, ApplyResult::Ok);
+  EXPECT_EQ(whole, ApplyResult::Ok);
+  EXPECT_EQ(add, ApplyResult::Ok);
+  EXPECT_EQ(Durability::moved_flushed, (std::vector<bool>{true, true, true}));
 }
 
 TEST_F(ApplyEntryTest, DeletedFiles) {
@@ -231,11 +411,30 @@ TEST_F(ApplyEntryTest, DeletedFiles) {
   EXPECT_EQ(ApplyEntry(Entry(EntryKind::Deleted, L"old\\", L"gone.bin")), ApplyResult::Ok);
 }
 
+// A name with a character above U+FFFF is that name, not a shorter one: "Saves" + U+10000
+// once lost its last character to a NUL and removed the whole Saves folder.
+TEST_F(ApplyEntryTest, DeletedNameAboveTheBasicPlaneTouchesNothingElse) {
+  WriteFileBytes(Game(L"Saves\\slot1.sav"), "progress");
+  WriteFileBytes(Game(L"x"), "kept");
+  for (const char* name : {"Saves\xF0\x90\x80\x80", "\xF0\xA0\x80\x80", "\xF0\xA0\x80\xAF", "x\xF0\x90\x80\x80"}) {
+    EXPECT_EQ(ApplyEntry(Entry(EntryKind::Deleted, L"", Utf8ToWide(name))), ApplyResult::Ok) << name;
+  }
+  EXPECT_EQ(ReadFileBytes(Game(L"Saves\\slot1.sav")), "progress");
+  EXPECT_EQ(ReadFileBytes(Game(L"x")), "kept");
+  // The same names as real files are found and removed.
+  const std::wstring real = Utf8ToWide("x\xF0\x90\x80\x80");
+  WriteFileBytes(Game(real), "bye");
+  EXPECT_EQ(ApplyEntry(Entry(EntryKind::Deleted, L"", real)), ApplyResult::Ok);
+  EXPECT_FALSE(PathExists(Game(real)));
+  EXPECT_EQ(ReadFileBytes(Game(L"x")), "kept");
+}
+
 TEST_F(ApplyEntryTest, LeftoversOfAnInterruptedRunAreCleared) {
   WriteFileBytes(Game(L"data\\level.bin"), old_);
-  WriteFileBytes(Game(L"data\\new.dat"), "partial");
-  WriteFileBytes(Game(L"data\\undiff.dat"), "partial");
-  WriteFileBytes(Game(L"data\\tmp_uncomp.dat"), "partial");
+  for (const wchar_t* name : {L"data\\level.bin.vard-new", L"data\\level.bin.vard-undiff",
+                              L"data\\level.bin.vard-comp", L"data\\level.bin.VARD-NEW"}) {
+    WriteFileBytes(Game(name), "partial");
+  }
   ASSERT_EQ(ApplyEntry(Update(kDiffZ, true, true)), ApplyResult::Ok);
   EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == new_);
   EXPECT_TRUE(NoStagingFiles());
@@ -243,12 +442,13 @@ TEST_F(ApplyEntryTest, LeftoversOfAnInterruptedRunAreCleared) {
 
 TEST_F(ApplyEntryTest, UndeletableLeftoverIsDiskErrorAndStagingRemoved) {
   WriteFileBytes(Game(L"data\\level.bin"), old_);
-  WriteFileBytes(Game(L"data\\undiff.dat"), "held");
-  Holder holder(Game(L"data\\undiff.dat"), 0);
+  const std::wstring rebuilt = StagingPath(Game(L"data\\level.bin"), StagingRole::Rebuilt);
+  WriteFileBytes(rebuilt, "held");
+  Holder holder(rebuilt, 0);
   ASSERT_TRUE(holder.held());
   EXPECT_EQ(ApplyEntry(Update(kDiffZ, true, true)), ApplyResult::DiskError);
-  EXPECT_FALSE(PathExists(Game(L"data\\new.dat")));
-  EXPECT_FALSE(PathExists(Game(L"data\\tmp_uncomp.dat")));
+  EXPECT_FALSE(PathExists(StagingPath(Game(L"data\\level.bin"), StagingRole::Payload)));
+  EXPECT_FALSE(PathExists(StagingPath(Game(L"data\\level.bin"), StagingRole::CompressedCopy)));
   EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_);
 }
 

@@ -116,12 +116,14 @@ TEST(ComputeFileCrc, KeepsLeadingZeros) {
   EXPECT_EQ(text, Crc(data));
 }
 
-TEST(ComputeFileCrc, EmptyMissingAndHeldFilesHaveNoChecksum) {
+TEST(ComputeFileCrc, EmptyFilesHaveTheChecksumOfEmptyContentMissingAndHeldOnesNone) {
   TempDir dir;
   ProgressNode node(1, nullptr);
-  std::string text = "untouched";
+  std::string text;
   WriteFileBytes(dir.Path(L"empty"), "");
-  EXPECT_FALSE(ComputeFileCrc(dir.Path(L"empty"), node, text));
+  ASSERT_TRUE(ComputeFileCrc(dir.Path(L"empty"), node, text));
+  EXPECT_EQ(text, "00000000");
+  text = "untouched";
   EXPECT_FALSE(ComputeFileCrc(dir.Path(L"missing"), node, text));
   WriteFileBytes(dir.Path(L"held"), "data");
   Holder holder(dir.Path(L"held"));

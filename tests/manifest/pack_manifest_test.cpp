@@ -102,6 +102,19 @@ TEST(ParseFileEntry, SubpathIsUtf8) {
   EXPECT_EQ(e->file_name, L"r\u00E9sum\u00E9.txt");
 }
 
+// A four-byte character stays a character; bytes that do not decode exactly (here an
+// overlong NUL, an overlong '/', a value above U+10FFFF, a stray byte) would name another
+// file than the one meant ("Saves" + NUL is the Saves folder itself) and are refused.
+TEST(ParseFileEntry, NamesThatDoNotDecodeExactlyFail) {
+  auto e = Parse("<file subpath=\"/Saves\xF0\x90\x80\x80\"/>", EntryKind::Deleted);
+  EXPECT_EQ(e->file_name, (std::wstring{L'S', L'a', L'v', L'e', L's', wchar_t(0xD800), wchar_t(0xDC00)}));
+  for (const char* subpath : {"/Saves\xC0\x80", "/a\xC0\xAF..\xC0\xAF" "b", "/\xF4\x90\x80\x80",
+                              "/Saves\xF0\x90\x80", "/x\x80"}) {
+    const std::string xml = std::string(R"(<file subpath=")") + subpath + R"("/>)";
+    ExpectFilePatch(xml.c_str(), EntryKind::Deleted);
+  }
+}
+
 TEST(ParseFileEntry, EveryRequiredAttributeOfAnAddedEntry) {
   EXPECT_NO_THROW(Parse(R"(<file subpath="/a" crc="1" size="2" id="3" comp="0"/>)",
                         EntryKind::Added));

@@ -51,10 +51,13 @@ TEST(PathRules, RefusesWhatWindowsCannotStore) {
   EXPECT_EQ(WindowsNameProblem("menu.xml"), "");
   EXPECT_EQ(WindowsNameProblem("Équipe.txt"), "");
   for (const char* bad : {".", "..", "a:b", "a?", "a*", "q\"", "x|y", "a<b", "end.", "end ",
-                          "CON", "nul.txt", "com1", "LPT9.dat", "tab\there", "\xff\xfe"})
+                          "CON", "nul.txt", "com1", "LPT9.dat", "tab\there", "\xff\xfe",
+                          "a.bin.vard-new", "x.VARD-undiff", "y.Vard-comp", "z.vard-"})
     EXPECT_NE(WindowsNameProblem(bad), "") << bad;
   EXPECT_EQ(WindowsNameProblem("COM0"), "");
   EXPECT_EQ(WindowsNameProblem("console"), "");
+  EXPECT_EQ(WindowsNameProblem("vard-new.dat"), "");
+  EXPECT_EQ(WindowsNameProblem("a.vardnew"), "");
   EXPECT_NE(RelativePathProblem("local/../x"), "");
   EXPECT_EQ(CleanPackRoot("/local//french/"), "local\\french");
   EXPECT_EQ(CleanPackRoot(""), "");
@@ -206,6 +209,35 @@ TEST(ResourceIds, AvoidThePatchersOwn) {
 // A whole build through the library: a base pack and a French pack, then the manifests read
 // back by the patcher's own parser and pack selection, and the self-check catching a
 // damaged payload.
+// An empty file is an ordinary file: its checksum is that of empty content, so the patcher
+// recognises it when a run is repeated, and there is nothing to warn about.
+TEST(Build, EmptyFilesAreOrdinary) {
+  TempTree root;
+  root.Write("old/a/emptied.txt", "text");
+  root.Write("new/a/emptied.txt", "");
+  root.Write("new/a/empty.txt", "");
+  root.Write("p.toml", R"(from = "1.00"
+to = "1.01"
+[registry]
+reg_path = { key = 'SOFTWARE\Korax', value = "InstallPath" }
+reg_version = { key = 'SOFTWARE\Korax', value = "Version" }
+reg_version2 = { key = 'SOFTWARE\Korax', value = "DisplayVersion" }
+reg_language = { key = 'SOFTWARE\Korax', value = "Language" }
+[[language]]
+[[language.pack]]
+old = "old/a"
+new = "new/a"
+)");
+  const fs::path out = root.path() / "res";
+  fs::create_directories(out);
+  BuildStats stats;
+  const PatchPlan plan = PlanPatch(LoadProject(root.path() / "p.toml"), out, stats);
+  EXPECT_TRUE(stats.warnings.empty());
+  EXPECT_EQ(plan.sections[0].packs[0].added[0].crc, "00000000");
+  EXPECT_EQ(plan.sections[0].packs[0].updated[0].crc, "00000000");
+  EXPECT_TRUE(SelfCheck(plan, out, nullptr).empty());
+}
+
 TEST(Build, ManifestsReadByThePatcherAndSelfCheckCatchesDamage) {
   TempTree root;
   root.Write("old/base/game.exe", std::string(50000, 'a') + "version 1.00" + std::string(50000, 'b'));

@@ -262,10 +262,6 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
         for (const PlannedFile& file : kind == 0 ? pack.added : pack.updated) {
           stats.bytes_in += file.size;
           if (file.diff) ++stats.diffs;
-          if (file.size == 0)
-            stats.warnings.push_back(file.new_file.string() +
-                                     ": empty file; the patcher cannot checksum it, so a repeated "
-                                     "run stops at it");
         }
     }
     section.required_space = RequiredSpace(section);

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/staging_names.h"
+#include "base/text.h"
+
 namespace vard::mkpatch {
 namespace {
 
@@ -67,6 +70,10 @@ std::string WindowsNameProblem(const std::string& name) {
   }
   if (name.back() == '.' || name.back() == ' ')
     return "name ends with a dot or a space, which Windows drops";
+  // The patcher stages each file beside it as "<name>.vard-new" and the like, and clears
+  // such names as leftovers of an interrupted run.
+  if (IsStagingName(Utf8ToWide(name)))
+    return "extension \"vard-...\" is reserved for the patcher's staging files";
   // Device names are reserved with any extension ("nul.txt" too).
   const std::string stem = FoldCase(name.substr(0, name.find('.')));
   static const std::array<const char*, 4> kDevices = {"CON", "PRN", "AUX", "NUL"};

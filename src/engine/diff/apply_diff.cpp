@@ -8,7 +8,7 @@
 namespace vard {
 
 bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
-               const std::wstring& diff_path, ProgressNode* node) {
+               const std::wstring& diff_path, ProgressNode* node, std::uint32_t* crc) {
   try {
     DeletePath(new_path);
     if (PathExists(new_path)) return false;
@@ -27,6 +27,7 @@ bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
     // What was decoded before a failure still goes to the file; it is the caller's to
     // delete.
     const bool flushed = writer.Close();
+    if (crc != nullptr) *crc = writer.crc();
     return ok && flushed;
   } catch (...) {
     return false;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/crc_text.h"
 #include "model/progress_tree.h"
 
 namespace vard::diff {
@@ -17,6 +18,7 @@ bool DiffWriter::Start(ProgressNode* node) {
   capacity_ = kBufferSize;
   count_ = 0;
   written_ = 0;
+  crc_ = 0;
   node_ = node;
   return true;
 }
@@ -30,6 +32,7 @@ void DiffWriter::ReleaseBuffer() {
 
 bool DiffWriter::Hand(const unsigned char* data, std::size_t count) {
   if (!Deliver(data, count)) return false;
+  crc_ = Crc32Update(crc_, data, count);
   written_ += count;
   if (node_ != nullptr) AdvanceProgress(*node_, written_);
   return true;

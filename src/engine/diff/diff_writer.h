@@ -1,6 +1,8 @@
-// The output side of diff decoding: bytes gathered in a 1 MiB buffer and handed on a
-// block at a time, advancing an optional progress node to the total handed on. Subclasses
-// say where the blocks go (a file, or a vector in memory).
+// The output side of diff decoding and of every other result the patcher writes: bytes
+// gathered in a 1 MiB buffer and handed on a block at a time, advancing an optional
+// progress node to the total handed on and keeping the CRC-32 of everything handed on, so
+// that a result can be checked against its manifest entry before it replaces anything.
+// Subclasses say where the blocks go (a file, or a vector in memory).
 #pragma once
 
 #include <cstddef>
@@ -35,6 +37,8 @@ class DiffWriter {
 
   // Bytes handed on so far (not counting those still buffered).
   std::uint64_t written() const { return written_; }
+  // CRC-32 of the bytes handed on so far (zlib's, started from 0; 0 for none).
+  std::uint32_t crc() const { return crc_; }
 
  protected:
   DiffWriter() = default;
@@ -52,6 +56,7 @@ class DiffWriter {
   std::size_t capacity_ = 0;
   std::size_t count_ = 0;
   std::uint64_t written_ = 0;
+  std::uint32_t crc_ = 0;
   ProgressNode* node_ = nullptr;
 };
 
