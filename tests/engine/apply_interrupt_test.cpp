@@ -1,20 +1,27 @@
-// A run killed at arbitrary moments never loses or half-writes a game file, and the next
-// run finishes with the same bytes as an uninterrupted one and no staging file left.
-// The run is played by apply_child.exe, built beside this test.
+// A run killed at any moment never loses or half-writes a game file, and the next run
+// finishes with the same bytes as an uninterrupted one and no staging file left. The run
+// (apply_run.h: added over an existing file, added, updated by diff and whole, compressed
+// and stored, deleted) is played by engine_apply_child.exe, built beside this test, which
+// kills itself just before its N-th file-system call: 52 such moments spread from the first
+// call to the last.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
+#include "engine/apply_run.h"
 #include "manifest/data_resource.h"
 #include "os/files.h"
+#include "test_support/child_process.h"
 #include "test_support/temp_dir.h"
 
 namespace vard {
 namespace {
 
 using test::ReadFileBytes;
+using test::RunFile;
 using test::TempDir;
 using test::WriteFileBytes;
 
@@ -24,82 +31,101 @@ std::string Resource(std::uint16_t id) {
 }
 
 std::wstring ChildPath() {
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path = self;
-  return path.substr(0, path.find_last_of(L'\\') + 1) + L"engine_apply_child.exe";
+  const std::wstring self = test::OwnExecutable();
+  return self.substr(0, self.find_last_of(L'\\') + 1) + L"engine_apply_child.exe";
 }
 
-// Starts the child on the folder; kills it after kill_after_ms unless that is negative.
-// Returns the exit code, or -1 when it was killed.
-int RunChild(const std::wstring& folder, int kill_after_ms) {
-  std::wstring command = L"\"" + ChildPath() + L"\" \"" + folder + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return -2;
-  }
-  CloseHandle(process.hThread);
-  const DWORD wait = kill_after_ms < 0 ? INFINITE : static_cast<DWORD>(kill_after_ms);
-  int code = -1;
-  if (WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT) {
-    TerminateProcess(process.hProcess, 99);
-    WaitForSingleObject(process.hProcess, INFINITE);
-  } else {
-    DWORD exit_code = 0;
-    GetExitCodeProcess(process.hProcess, &exit_code);
-    code = static_cast<int>(exit_code);
-  }
-  CloseHandle(process.hProcess);
+// Runs the child on the folder with the given second argument (none when empty) and
+// returns its exit code.
+DWORD RunChild(const std::wstring& folder, const std::wstring& argument) {
+  DWORD pid = 0;
+  HANDLE process =
+      test::StartChild(ChildPath(), L"\"" + folder + L"\" " + argument, pid);
+  if (process == nullptr) return 0xFFFFFFFF;
+  const DWORD code = test::WaitForExit(process);
+  CloseHandle(process);
   return code;
 }
 
-bool HasStagingFile(const std::wstring& folder) {
-  for (const wchar_t* name : {L"new.dat", L"undiff.dat", L"tmp_uncomp.dat"}) {
-    if (PathExists(folder + L"\\" + name)) return true;
-  }
-  return false;
+// Every file below folder, by path relative to it, with its bytes.
+void ListTree(const std::wstring& folder, const std::wstring& prefix,
+              std::map<std::wstring, std::string>& out) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      ListTree(folder + L"\\" + name, prefix + name + L"\\", out);
+    } else {
+      out[prefix + name] = ReadFileBytes(folder + L"\\" + name);
+    }
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
 }
 
-TEST(ApplyInterrupted, KilledRunsLoseNothingAndTheNextRunFinishes) {
-  const std::string old_bytes = Resource(1001), new_bytes = Resource(1002);
-  TempDir dir;
-  for (int i = 0; i < 12; ++i) WriteFileBytes(dir.Path(L"data\\file" + std::to_wstring(i) + L".bin"), old_bytes);
-  for (int i = 0; i < 3; ++i) WriteFileBytes(dir.Path(L"old\\gone" + std::to_wstring(i) + L".bin"), "x");
-
-  // The first kill lands early; each later one a little further in. Started runs that
-  // end on their own before the kill are fine too.
-  int killed = 0;
-  for (int delay : {150, 400, 700, 1000, 1400, 1900}) {
-    const int code = RunChild(dir.path(), delay);
-    if (code == -1) ++killed;
-    ASSERT_TRUE(code == -1 || code == 0) << "exit code " << code;
-    int updated = 0;
-    for (int i = 0; i < 12; ++i) {
-      const std::string now = ReadFileBytes(dir.Path(L"data\\file" + std::to_wstring(i) + L".bin"));
-      EXPECT_TRUE(now == old_bytes || now == new_bytes)
-          << "file" << i << " after a kill at " << delay << " ms: " << now.size() << " bytes";
-      updated += now == new_bytes;
+class ApplyInterrupted : public ::testing::Test {
+ protected:
+  void Install(const std::wstring& folder) {
+    TempDir::RemoveTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const RunFile& f : files_) {
+      if (f.before_present) WriteFileBytes(folder + L"\\" + f.path, f.before);
     }
-    std::printf("after %d ms: %s, %d of 12 files updated\n", delay,
-                code == -1 ? "killed" : "finished", updated);
   }
-  EXPECT_GT(killed, 0);
+  std::map<std::wstring, std::string> Expected() const {
+    std::map<std::wstring, std::string> tree;
+    for (const RunFile& f : files_) {
+      if (f.after_present) tree[f.path] = f.after;
+    }
+    return tree;
+  }
 
-  ASSERT_EQ(RunChild(dir.path(), -1), 0);
-  for (int i = 0; i < 12; ++i) {
-    EXPECT_TRUE(ReadFileBytes(dir.Path(L"data\\file" + std::to_wstring(i) + L".bin")) == new_bytes) << i;
+  const std::string old_ = Resource(1001);
+  const std::string new_ = Resource(1002);
+  const std::vector<RunFile> files_ = test::RunFiles(old_, new_);
+};
+
+TEST_F(ApplyInterrupted, EveryKillLeavesOldOrNewFilesAndTheNextRunFinishes) {
+  TempDir dir;
+  const std::wstring game = dir.Path(L"game");
+  Install(game);
+  const DWORD counted = RunChild(game, L"count");
+  ASSERT_GT(counted, 1000u) << "the whole run failed: " << counted;
+  const long calls = static_cast<long>(counted - 1000);
+  std::map<std::wstring, std::string> tree;
+  ListTree(game, L"", tree);
+  ASSERT_TRUE(tree == Expected());
+  // 52 moments spread evenly from the first call to the last.
+  constexpr long kMoments = 52;
+  ASSERT_GE(calls, kMoments);
+  std::printf("one run makes %ld file-system calls; killed before %ld of them\n", calls, kMoments);
+
+  for (long i = 0; i < kMoments; ++i) {
+    const long at = 1 + i * (calls - 1) / (kMoments - 1);
+    SCOPED_TRACE("killed before call " + std::to_string(at));
+    Install(game);
+    ASSERT_EQ(RunChild(game, std::to_wstring(at)), 99u);
+    for (const RunFile& f : files_) {
+      const std::wstring path = game + L"\\" + f.path;
+      const bool present = PathExists(path);
+      const std::string now = present ? ReadFileBytes(path) : std::string();
+      const bool old_state = present == f.before_present && (!present || now == f.before);
+      const bool new_state = present == f.after_present && (!present || now == f.after);
+      EXPECT_TRUE(old_state || new_state)
+          << std::string(f.path.begin(), f.path.end()) << ": "
+          << (present ? std::to_string(now.size()) + " bytes" : "missing");
+    }
+    // The next run finishes and leaves exactly the new tree, no staging file either. Every
+    // third state is followed through (each costs a Wine process start), and the last.
+    if (i % 3 != 0 && i != kMoments - 1) continue;
+    ASSERT_EQ(RunChild(game, L""), 0u);
+    tree.clear();
+    ListTree(game, L"", tree);
+    EXPECT_TRUE(tree == Expected()) << tree.size() << " files";
+    if (HasFatalFailure() || HasFailure()) break;
   }
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_TRUE(ReadFileBytes(dir.Path(L"local\\french\\added" + std::to_wstring(i) + L".bin")) == new_bytes);
-    EXPECT_FALSE(PathExists(dir.Path(L"old\\gone" + std::to_wstring(i) + L".bin")));
-  }
-  EXPECT_FALSE(HasStagingFile(dir.Path(L"data")));
-  EXPECT_FALSE(HasStagingFile(dir.Path(L"local\\french")));
-  // A run over the finished tree changes nothing and succeeds.
-  EXPECT_EQ(RunChild(dir.path(), -1), 0);
 }
 
 }  // namespace
