@@ -97,12 +97,12 @@ int wmain(int argc, wchar_t** argv) {
     e->diff = diff;
     entries.push_back(std::move(e));
   };
-  add(EntryKind::Added, L"data\\", L"present.bin", 1005, true, false);
-  add(EntryKind::Added, L"local\\french\\", L"added.bin", 1005, true, false);
+  add(EntryKind::Added, L"data\\", L"present.bin", 1002, false, false);
   add(EntryKind::Updated, L"data\\", L"file0.bin", 1004, true, true);
   add(EntryKind::Updated, L"data\\", L"file1.bin", 1003, false, true);
   add(EntryKind::Updated, L"data\\", L"file2.bin", 1005, true, false);
   add(EntryKind::Updated, L"data\\", L"file3.bin", 1002, false, false);
+  add(EntryKind::Added, L"local\\french\\", L"added.bin", 1005, true, false);
   add(EntryKind::Deleted, L"old\\", L"gone.bin", 0, false, false);
 
   // The nodes pre-flight would make: a checksum wherever the file may already be new.

@@ -128,5 +128,60 @@ TEST_F(ApplyInterrupted, EveryKillLeavesOldOrNewFilesAndTheNextRunFinishes) {
   }
 }
 
+// A drive that fills up in the middle of a write: the run ends with a disk error, the file
+// being written keeps its old content, no staging file is left, and once space is freed
+// the next run finishes byte for byte. Needs a real size-limited drive, which
+// disk_full_test.py mounts (a tmpfs as root) and names in VARD_SMALL_DRIVE ("Q:").
+TEST_F(ApplyInterrupted, AFullDiskMidWriteLosesNothingAndTheRunAfterFreeingFinishes) {
+  wchar_t drive[8] = {};
+  if (GetEnvironmentVariableW(L"VARD_SMALL_DRIVE", drive, 8) == 0) {
+    GTEST_SKIP() << "no size-limited drive (run through disk_full_test.py)";
+  }
+  const std::wstring game = std::wstring(drive) + L"\\game";
+  const std::wstring filler = std::wstring(drive) + L"\\filler.bin";
+  const std::uint64_t n = new_.size();
+  const std::uint64_t z = Resource(1005).size();  // the compressed new file
+  // Free space left once the tree is installed, and the file whose write then fails
+  // about half-way: an added file written over the file that bears its name, the first
+  // file rebuilt from a diff, and the first whole file inflated.
+  struct Level { std::uint64_t free; const wchar_t* failing; };
+  for (const Level level : {Level{n / 2, L"data\\present.bin"},
+                            Level{n + n / 2, L"data\\file0.bin"},
+                            Level{2 * n + z / 2, L"data\\file2.bin"}}) {
+    SCOPED_TRACE(std::string("writing ") + std::string(level.failing, level.failing + wcslen(level.failing)));
+    DeleteFileW(filler.c_str());
+    Install(game);
+    ULARGE_INTEGER available{};
+    ASSERT_TRUE(GetDiskFreeSpaceExW((std::wstring(drive) + L"\\").c_str(), &available, nullptr, nullptr));
+    ASSERT_GT(available.QuadPart, level.free + 4096) << "the drive is too small";
+    WriteFileBytes(filler, std::string(static_cast<std::size_t>(available.QuadPart - level.free), 'f'));
+
+    EXPECT_EQ(RunChild(game, L""), 11u);  // 10 + DiskError: the run ends with 215
+    std::map<std::wstring, std::string> tree;
+    ListTree(game, L"", tree);
+    bool reached = false;  // files before the failing one are new, it and those after old
+    for (const RunFile& f : files_) {
+      const std::wstring path = f.path;
+      reached = reached || path == level.failing;
+      const bool present = reached ? f.before_present : f.after_present;
+      const std::string& content = reached ? f.before : f.after;
+      EXPECT_EQ(tree.count(path), present ? 1u : 0u) << std::string(path.begin(), path.end());
+      if (present && tree.count(path)) {
+        EXPECT_TRUE(tree[path] == content) << std::string(path.begin(), path.end());
+      }
+      tree.erase(path);
+    }
+    EXPECT_TRUE(tree.empty()) << "left behind: " << std::string(tree.begin()->first.begin(), tree.begin()->first.end());
+
+    ASSERT_TRUE(DeleteFileW(filler.c_str()));
+    EXPECT_EQ(RunChild(game, L""), 0u);
+    tree.clear();
+    ListTree(game, L"", tree);
+    EXPECT_TRUE(tree == Expected());
+  }
+  DeleteFileW(filler.c_str());
+  TempDir::RemoveTree(game);
+}
+
 }  // namespace
 }  // namespace vard

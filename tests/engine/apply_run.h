@@ -17,13 +17,13 @@ struct RunFile {
 };
 
 inline std::vector<RunFile> RunFiles(const std::string& old_bytes, const std::string& new_bytes) {
-  return {
+  return {  // in the order the run handles them
+      {L"data\\present.bin", true, "an older present.bin", true, new_bytes},  // added over it, stored
       {L"data\\file0.bin", true, old_bytes, true, new_bytes},  // diff, compressed
       {L"data\\file1.bin", true, old_bytes, true, new_bytes},  // diff, stored
       {L"data\\file2.bin", true, old_bytes, true, new_bytes},  // whole, compressed
       {L"data\\file3.bin", true, old_bytes, true, new_bytes},  // whole, stored
-      {L"data\\present.bin", true, "an older present.bin", true, new_bytes},  // added over it
-      {L"local\\french\\added.bin", false, "", true, new_bytes},              // added
+      {L"local\\french\\added.bin", false, "", true, new_bytes},              // added, compressed
       {L"old\\gone.bin", true, "to be deleted", false, ""},                   // deleted
       // Not in the patch, and named like the staging files of earlier versions.
       {L"data\\new.dat", true, "game data", true, "game data"},
