@@ -4,10 +4,12 @@
 #include <shlobj.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "base/paths.h"
 #include "base/text.h"
 #include "os/files.h"
+#include "cleanup/save_walk.h"
 #include "os/win_handle.h"
 
 namespace vard {
@@ -81,6 +83,43 @@ void CleanFromNumberedFiles(const std::wstring& product) {
   }
 }
 
+// The walk's view of the Windows file system.
+class WindowsSaveFiles : public SaveFileSystem {
+ public:
+  std::shared_ptr<void> Hold(const std::wstring& path, std::uint32_t& attributes) override {
+    const DWORD listed = GetFileAttributesW(path.c_str());
+    if (listed == INVALID_FILE_ATTRIBUTES) return nullptr;
+    // Without delete sharing nobody can rename or remove the folder (and put a link in its
+    // place) while it is open.
+    const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    std::shared_ptr<void> held(handle, CloseHandle);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) return nullptr;
+    // Both views count: Wine reports a link to a folder in the listed attributes only.
+    attributes = listed | info.dwFileAttributes;
+    return held;
+  }
+
+  bool Attributes(const std::wstring& path, std::uint32_t& attributes) override {
+    const DWORD found = GetFileAttributesW(path.c_str());
+    if (found == INVALID_FILE_ATTRIBUTES) return false;
+    attributes = found;
+    return true;
+  }
+
+  std::vector<std::wstring> List(const std::wstring& folder, bool want_folders) override {
+    return ListEntries(folder, "*", want_folders);
+  }
+
+  bool IsKeptSave(const std::wstring& path) override { return vard::IsKeptSave(path); }
+
+  void Delete(const std::wstring& path) override { DeletePath(path); }
+};
+
 }  // namespace
 
 void RemoveSaves(const std::wstring& install_path, const std::wstring& product) {
@@ -91,16 +130,8 @@ void RemoveSaves(const std::wstring& install_path, const std::wstring& product) 
 }
 
 void CleanDataDirectory(const std::wstring& directory) {
-  const std::wstring profiles = NormalizePath(directory, false, false) + L"\\settings\\profiles\\";
-  if (!PathExists(profiles)) return;
-  for (const std::wstring& profile : ListEntries(profiles, "*", true)) {
-    const std::wstring saves = profiles + NormalizePath(profile, false, false) + L"\\savegames\\";
-    if (!PathExists(saves)) continue;
-    for (const std::wstring& name : ListEntries(saves, "*", false)) {
-      const std::wstring path = saves + name;
-      if (!IsKeptSave(path)) DeletePath(path);
-    }
-  }
+  WindowsSaveFiles files;
+  WalkDataDirectory(files, directory);
 }
 
 std::vector<std::wstring> ListEntries(const std::wstring& folder, const std::string& patterns,

@@ -310,6 +310,14 @@ def run_case(args, scenario_file, case_name):
         os.makedirs(os.path.dirname(real), exist_ok=True)
         with open(real, "wb") as f:
             f.write(content_bytes(spec, scenario_dir))
+    # Links planted in the game's folders: Unix symbolic links, which Wine shows as reparse
+    # points when they name a folder (Wine makes no junctions, and CreateSymbolicLinkW
+    # creates nothing).
+    for path, target in case.get("links", {}).items():
+        real = unix_path(prefix, path)
+        os.makedirs(os.path.dirname(real), exist_ok=True)
+        os.makedirs(unix_path(prefix, target), exist_ok=True)
+        os.symlink(unix_path(prefix, target), real)
 
     # The program under test: a stripped copy (Wine's resource update cannot keep a COFF
     # symbol table valid), then the scenario's "DATA" resources embedded by vardplay.

@@ -1,0 +1,55 @@
+#include "cleanup/save_walk.h"
+
+#include "base/paths.h"
+
+namespace vard {
+
+bool IsPlainFolder(std::uint32_t attributes) {
+  return (attributes & kAttributeDirectory) != 0 && (attributes & kAttributeReparsePoint) == 0;
+}
+
+bool IsPlainFile(std::uint32_t attributes) {
+  return (attributes & (kAttributeDirectory | kAttributeReparsePoint)) == 0;
+}
+
+namespace {
+
+// Holds the folder when it is a plain one; null otherwise.
+std::shared_ptr<void> EnterFolder(SaveFileSystem& files, const std::wstring& path) {
+  std::uint32_t attributes = 0;
+  std::shared_ptr<void> held = files.Hold(path, attributes);
+  if (held == nullptr || !IsPlainFolder(attributes)) return nullptr;
+  return held;
+}
+
+}  // namespace
+
+void WalkDataDirectory(SaveFileSystem& files, const std::wstring& directory) {
+  const std::wstring root = NormalizePath(directory, false, false);
+  if (root.empty()) return;
+  // The data directory and each folder down to the profiles stay held while below them.
+  const std::shared_ptr<void> root_held = EnterFolder(files, root);
+  if (root_held == nullptr) return;
+  const std::shared_ptr<void> settings_held = EnterFolder(files, root + L"\\settings");
+  if (settings_held == nullptr) return;
+  const std::wstring profiles = root + L"\\settings\\profiles\\";
+  const std::shared_ptr<void> profiles_held = EnterFolder(files, root + L"\\settings\\profiles");
+  if (profiles_held == nullptr) return;
+
+  for (const std::wstring& name : files.List(profiles, true)) {
+    const std::wstring profile = profiles + NormalizePath(name, false, false);
+    const std::shared_ptr<void> profile_held = EnterFolder(files, profile);
+    if (profile_held == nullptr) continue;
+    const std::wstring saves = profile + L"\\savegames";
+    const std::shared_ptr<void> saves_held = EnterFolder(files, saves);
+    if (saves_held == nullptr) continue;
+    for (const std::wstring& file : files.List(saves + L"\\", false)) {
+      const std::wstring path = saves + L"\\" + file;
+      std::uint32_t attributes = 0;
+      if (!files.Attributes(path, attributes) || !IsPlainFile(attributes)) continue;
+      if (!files.IsKeptSave(path)) files.Delete(path);
+    }
+  }
+}
+
+}  // namespace vard

@@ -1,0 +1,44 @@
+// The walk of one data directory that save removal makes, apart from the file system it
+// runs on. The patcher runs elevated and the folders it walks may be writable by others:
+// it never enters, and never deletes through, a reparse point (junction, symbolic link,
+// mount point). Only plain files found by walking plain folders below the data directory
+// are deleted, and every folder of the chain is held in place while the walk is below it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vard {
+
+// File attribute bits as the file system reports them.
+constexpr std::uint32_t kAttributeDirectory = 0x10;
+constexpr std::uint32_t kAttributeReparsePoint = 0x400;
+
+// A folder the walk may enter: a directory that is no reparse point.
+bool IsPlainFolder(std::uint32_t attributes);
+// A file the walk may delete: neither a directory nor a reparse point.
+bool IsPlainFile(std::uint32_t attributes);
+
+// The file system as the walk sees it.
+class SaveFileSystem {
+ public:
+  virtual ~SaveFileSystem() = default;
+  // Opens the entry at path itself (never what a link names) and keeps it from being
+  // renamed or removed until the result is released; attributes gets what the system
+  // reports for it. Null when it cannot be opened.
+  virtual std::shared_ptr<void> Hold(const std::wstring& path, std::uint32_t& attributes) = 0;
+  // The attributes of path itself; false when they cannot be read.
+  virtual bool Attributes(const std::wstring& path, std::uint32_t& attributes) = 0;
+  // Names of the folder's sub-folders or files, as ListEntries gives them with "*".
+  virtual std::vector<std::wstring> List(const std::wstring& folder, bool want_folders) = 0;
+  virtual bool IsKeptSave(const std::wstring& path) = 0;
+  virtual void Delete(const std::wstring& path) = 0;
+};
+
+// Deletes every plain file that is not a kept save directly in the save folders
+// directory\settings\profiles\<profile>\savegames, entering only plain folders.
+void WalkDataDirectory(SaveFileSystem& files, const std::wstring& directory);
+
+}  // namespace vard

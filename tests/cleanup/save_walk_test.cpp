@@ -1,0 +1,120 @@
+// The walk of a data directory over a file system held in memory: which folders it enters
+// and which files it deletes when links stand where folders and saves should be.
+#include "cleanup/save_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vard {
+namespace {
+
+constexpr std::uint32_t kFile = 0x20;
+constexpr std::uint32_t kFolder = kAttributeDirectory;
+constexpr std::uint32_t kFolderLink = kAttributeDirectory | kAttributeReparsePoint;
+constexpr std::uint32_t kFileLink = kFile | kAttributeReparsePoint;
+
+class MemoryFiles : public SaveFileSystem {
+ public:
+  std::map<std::wstring, std::uint32_t> entries;  // full path -> attributes
+  std::set<std::wstring> kept;
+  std::vector<std::wstring> deleted;
+  std::multiset<std::wstring> held;
+  std::vector<std::set<std::wstring>> held_at_delete;
+
+  std::shared_ptr<void> Hold(const std::wstring& path, std::uint32_t& attributes) override {
+    if (!Attributes(path, attributes)) return nullptr;
+    held.insert(path);
+    return std::shared_ptr<void>(new int(0), [this, path](void* p) {
+      held.erase(held.find(path));
+      delete static_cast<int*>(p);
+    });
+  }
+  bool Attributes(const std::wstring& path, std::uint32_t& attributes) override {
+    const auto found = entries.find(path);
+    if (found == entries.end()) return false;
+    attributes = found->second;
+    return true;
+  }
+  std::vector<std::wstring> List(const std::wstring& folder, bool want_folders) override {
+    std::vector<std::wstring> names;
+    for (const auto& [path, attributes] : entries) {
+      if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) continue;
+      const std::wstring name = path.substr(folder.size());
+      if (name.find(L'\\') != std::wstring::npos) continue;
+      if (((attributes & kAttributeDirectory) != 0) == want_folders) names.push_back(name);
+    }
+    return names;
+  }
+  bool IsKeptSave(const std::wstring& path) override { return kept.count(path) != 0; }
+  void Delete(const std::wstring& path) override {
+    deleted.push_back(path);
+    held_at_delete.emplace_back(held.begin(), held.end());
+  }
+
+  // A data directory as a game leaves it: profile "a" with two saves, one of them kept.
+  void AddDataDirectory(const std::wstring& root) {
+    for (const wchar_t* folder : {L"", L"\\settings", L"\\settings\\profiles",
+                                  L"\\settings\\profiles\\a", L"\\settings\\profiles\\a\\savegames"}) {
+      entries[root + folder] = kFolder;
+    }
+    entries[root + L"\\settings\\profiles\\a\\savegames\\one.sav"] = kFile;
+    entries[root + L"\\settings\\profiles\\a\\savegames\\kept.sav"] = kFile;
+    kept.insert(root + L"\\settings\\profiles\\a\\savegames\\kept.sav");
+  }
+};
+
+TEST(WalkDataDirectory, DeletesPlainUnkeptSavesWhileTheWholeChainIsHeld) {
+  MemoryFiles files;
+  files.AddDataDirectory(L"C:\\Data");
+  WalkDataDirectory(files, L"C:/Data/");
+  ASSERT_EQ(files.deleted, std::vector<std::wstring>{
+                               L"C:\\Data\\settings\\profiles\\a\\savegames\\one.sav"});
+  EXPECT_EQ(files.held_at_delete[0],
+            (std::set<std::wstring>{L"C:\\Data", L"C:\\Data\\settings",
+                                    L"C:\\Data\\settings\\profiles",
+                                    L"C:\\Data\\settings\\profiles\\a",
+                                    L"C:\\Data\\settings\\profiles\\a\\savegames"}));
+  EXPECT_TRUE(files.held.empty());
+}
+
+TEST(WalkDataDirectory, NeverEntersOrDeletesThroughAReparsePoint) {
+  // Each folder of the chain in turn is a link (a junction or a symbolic link to a folder
+  // elsewhere): nothing below it is touched.
+  for (const wchar_t* linked : {L"", L"\\settings", L"\\settings\\profiles",
+                                L"\\settings\\profiles\\a", L"\\settings\\profiles\\a\\savegames"}) {
+    MemoryFiles files;
+    files.AddDataDirectory(L"C:\\Data");
+    files.entries[std::wstring(L"C:\\Data") + linked] = kFolderLink;
+    WalkDataDirectory(files, L"C:\\Data");
+    EXPECT_TRUE(files.deleted.empty()) << std::wstring(linked).size();
+  }
+  // A linked profile beside a plain one: only the plain one is cleaned. A save that is a
+  // link is not deleted either, nor is an entry that can no longer be read.
+  MemoryFiles files;
+  files.AddDataDirectory(L"C:\\Data");
+  files.entries[L"C:\\Data\\settings\\profiles\\b"] = kFolderLink;
+  files.entries[L"C:\\Data\\settings\\profiles\\b\\savegames"] = kFolder;
+  files.entries[L"C:\\Data\\settings\\profiles\\b\\savegames\\victim"] = kFile;
+  files.entries[L"C:\\Data\\settings\\profiles\\a\\savegames\\link.sav"] = kFileLink;
+  WalkDataDirectory(files, L"C:\\Data");
+  EXPECT_EQ(files.deleted, std::vector<std::wstring>{
+                               L"C:\\Data\\settings\\profiles\\a\\savegames\\one.sav"});
+}
+
+TEST(WalkDataDirectory, ANetworkDataDirectoryStaysOnItsShare) {
+  MemoryFiles files;
+  files.AddDataDirectory(L"\\\\server\\share\\Data");
+  WalkDataDirectory(files, L"\\\\server\\share\\Data");
+  EXPECT_EQ(files.deleted, std::vector<std::wstring>{
+                               L"\\\\server\\share\\Data\\settings\\profiles\\a\\savegames\\one.sav"});
+  MemoryFiles empty;
+  WalkDataDirectory(empty, L"");
+  EXPECT_TRUE(empty.deleted.empty());
+}
+
+}  // namespace
+}  // namespace vard
