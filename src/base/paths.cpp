@@ -1,12 +1,30 @@
 #include "base/paths.h"
 
+#include <string_view>
+
 namespace vard {
+
+namespace {
+bool IsSeparator(wchar_t unit) { return unit == L'/' || unit == L'\\'; }
+}  // namespace
+
+bool IsNetworkPath(const std::wstring& path) {
+  return path.size() > 2 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+         !IsSeparator(path[2]);
+}
 
 std::wstring NormalizePath(const std::wstring& path, bool keep_trailing, bool keep_leading) {
   std::wstring out;
   out.reserve(path.size() + 1);
   bool previous_was_separator = !keep_leading;
-  for (wchar_t unit : path) {
+  std::size_t start = 0;
+  if (IsNetworkPath(path)) {
+    // Without its two separators \\server\share\x would name a folder of the current drive.
+    out = L"\\\\";
+    start = 2;
+    previous_was_separator = true;
+  }
+  for (wchar_t unit : std::wstring_view(path).substr(start)) {
     if (unit == L'/') unit = L'\\';
     const bool is_separator = unit == L'\\';
     if (!(is_separator && previous_was_separator)) out.push_back(unit);
@@ -18,6 +36,12 @@ std::wstring NormalizePath(const std::wstring& path, bool keep_trailing, bool ke
     if (!ends_in_separator && keep_trailing) out.push_back(L'\\');
   }
   return out;
+}
+
+std::wstring NormalizeSubPath(const std::wstring& path) {
+  const std::size_t first = path.find_first_not_of(L"/\\");
+  if (first == std::wstring::npos) return std::wstring();
+  return NormalizePath(path.substr(first), false, false);
 }
 
 namespace {

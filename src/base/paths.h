@@ -7,9 +7,19 @@
 namespace vard {
 
 // Turns '/' into '\' and collapses runs of separators. With keep_leading false a leading
-// run disappears; with it true it becomes one '\'. A non-empty result ends in exactly one
+// run disappears; with it true it becomes one '\'. A network path (IsNetworkPath) keeps
+// its two leading separators whatever the flag. A non-empty result ends in exactly one
 // '\' when keep_trailing is true and in none when it is false. Empty input stays empty.
 std::wstring NormalizePath(const std::wstring& path, bool keep_trailing, bool keep_leading);
+
+// A path below a root (a pack root or a sub-path of a manifest): NormalizePath with both
+// flags false, except that a leading run of separators always goes, so that it never
+// names a network share of its own.
+std::wstring NormalizeSubPath(const std::wstring& path);
+
+// True for a path that starts with exactly two separators ('/' or '\') and then a name:
+// \\server\share\... (also the \\?\ and \\.\ forms).
+bool IsNetworkPath(const std::wstring& path);
 
 // The path up to and including its last separator ('/' or '\', whichever stands later);
 // empty when the path holds no separator.

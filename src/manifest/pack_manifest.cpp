@@ -63,13 +63,13 @@ std::unique_ptr<FileEntry> ParseFileEntry(const TiXmlElement& element, EntryKind
   entry->install_root = install_root;
   if (entry->install_root.empty()) FailFilePatch();
 
-  const std::wstring root = NormalizePath(pack_root, false, false);
+  const std::wstring root = NormalizeSubPath(pack_root);
   if (HasDotComponent(root)) FailFilePatch();
 
   // A name that does not decode exactly would name another file than the one meant.
   const std::string raw_subpath = RequireAttribute(element, "subpath");
   if (!IsExactUtf8(raw_subpath.c_str())) FailFilePatch();
-  const std::wstring subpath = NormalizePath(Utf8ToWide(raw_subpath), false, false);
+  const std::wstring subpath = NormalizeSubPath(Utf8ToWide(raw_subpath));
   if (subpath.empty() || HasDotComponent(subpath)) FailFilePatch();
 
   const std::wstring joined = root + L"\\" + subpath;

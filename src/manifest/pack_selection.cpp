@@ -82,7 +82,7 @@ std::int64_t SelectFileEntries(std::uint32_t language, const ResourceFetcher& fe
       const char* id = pack->Attribute("id");
       if (root == nullptr || id == nullptr) throw std::runtime_error("Bad patch.xml");
       if (!IsExactUtf8(root)) throw std::runtime_error("FilePatch");
-      const std::wstring pack_root = NormalizePath(Utf8ToWide(root), false, false);
+      const std::wstring pack_root = NormalizeSubPath(Utf8ToWide(root));
       const auto pack_id = static_cast<std::uint16_t>(ReadManifestInt(id));
       AppendPack(fetch(pack_id), install_root, pack_root, list);
     }

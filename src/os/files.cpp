@@ -29,6 +29,15 @@ bool CreateDirectoryTree(const std::wstring& path) {
   const std::wstring clean = NormalizePath(path, false, false);
   std::wstring prefix;
   std::size_t start = 0;
+  if (IsNetworkPath(clean)) {
+    // \\server\share is the root of the chain, as a drive is: it exists or nothing does.
+    const std::size_t server_end = clean.find(L'\\', 2);
+    if (server_end == std::wstring::npos) return true;
+    const std::size_t share_end = clean.find(L'\\', server_end + 1);
+    if (share_end == std::wstring::npos) return true;
+    prefix = clean.substr(0, share_end + 1);
+    start = share_end + 1;
+  }
   while (start <= clean.size()) {
     std::size_t end = clean.find(L'\\', start);
     if (end == std::wstring::npos) end = clean.size();

@@ -15,11 +15,26 @@ TEST(NormalizePath, UnifiesSeparatorsAndCollapsesRuns) {
 }
 
 TEST(NormalizePath, LeadingFlagDecidesWhatHappensToALeadingRun) {
-  // A network share: both leading backslashes go without the flag, one stays with it.
-  EXPECT_EQ(NormalizePath(L"\\\\server\\share\\x", false, false), L"server\\share\\x");
-  EXPECT_EQ(NormalizePath(L"\\\\server\\share\\x", false, true), L"\\server\\share\\x");
-  EXPECT_EQ(NormalizePath(L"//a", true, true), L"\\a\\");
   EXPECT_EQ(NormalizePath(L"\\bundles\\", false, true), L"\\bundles");
+  EXPECT_EQ(NormalizePath(L"\\bundles\\", false, false), L"bundles");
+  EXPECT_EQ(NormalizePath(L"///a", true, true), L"\\a\\");
+  EXPECT_EQ(NormalizePath(L"///a", true, false), L"a\\");
+}
+
+TEST(NormalizePath, ANetworkPathKeepsItsTwoLeadingSeparators) {
+  // Without them \\server\share\Game would name \server\share\Game on the current drive.
+  for (bool leading : {false, true}) {
+    EXPECT_EQ(NormalizePath(L"\\\\server\\share\\Game", false, leading), L"\\\\server\\share\\Game");
+    EXPECT_EQ(NormalizePath(L"//server//share/Game/", true, leading), L"\\\\server\\share\\Game\\");
+    EXPECT_EQ(NormalizePath(L"\\\\?\\C:\\Game", false, leading), L"\\\\?\\C:\\Game");
+  }
+  // Below a root, two leading separators name no share.
+  EXPECT_EQ(NormalizeSubPath(L"//bundles///patch.bundle"), L"bundles\\patch.bundle");
+  EXPECT_EQ(NormalizeSubPath(L"///"), L"");
+  EXPECT_TRUE(IsNetworkPath(L"//server/share"));
+  EXPECT_FALSE(IsNetworkPath(L"\\\\\\server"));
+  EXPECT_FALSE(IsNetworkPath(L"\\\\"));
+  EXPECT_FALSE(IsNetworkPath(L"C:\\Game"));
 }
 
 TEST(NormalizePath, EmptyAndSeparatorOnlyInputs) {

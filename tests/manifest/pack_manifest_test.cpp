@@ -57,6 +57,14 @@ TEST(ParseFileEntry, UpdatedEntryKeepsEveryTextAsWritten) {
   EXPECT_EQ(DisplayName(*e), L"bin\\game.exe");
 }
 
+TEST(ParseFileEntry, ANetworkInstallRootStaysOneThroughJoining) {
+  FileXml file(kUpdated);
+  // A pack root written with two separators is a folder below the root, not a share.
+  auto e = ParseFileEntry(file.element(), EntryKind::Updated, L"\\\\server\\share\\Game\\",
+                          L"//local");
+  EXPECT_EQ(TargetPath(*e), L"\\\\server\\share\\Game\\local\\bin\\game.exe");
+}
+
 TEST(ParseFileEntry, DeletedEntryNeedsOnlyTheSubpath) {
   auto e = Parse(R"(<file subpath="/old/readme.txt"/>)", EntryKind::Deleted);
   EXPECT_EQ(e->kind, EntryKind::Deleted);

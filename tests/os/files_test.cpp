@@ -106,6 +106,17 @@ TEST(CreateDirectoryTree, StopsAtAPieceThatCannotBeCreated) {
   EXPECT_TRUE(PathExists(dir.Path(L"fresh")));
 }
 
+TEST(CreateDirectoryTree, ANetworkPathIsNeverCreatedOnTheCurrentDrive) {
+  TempDir dir;
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  SetCurrentDirectoryW(dir.Path(L"").c_str());
+  // No such server: nothing can be created, and nothing below the current folder either.
+  EXPECT_FALSE(CreateDirectoryTree(L"\\\\vard-no-server\\share\\Game\\sub"));
+  EXPECT_FALSE(PathExists(dir.Path(L"vard-no-server")));
+  SetCurrentDirectoryW(previous);
+}
+
 TEST(DeletePath, RemovesFilesAndWholeFoldersSilently) {
   TempDir dir;
   NoWindowWatch watch;
