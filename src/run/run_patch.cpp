@@ -51,7 +51,17 @@ class RootRegistration {
 
 }  // namespace
 
-void StopSounds() { PlaySoundA(nullptr, GetModuleHandleA(nullptr), SND_PURGE); }
+// winmm.dll is not among the libraries that the system always takes from its own folder,
+// so the patcher does not import it (a copy planted beside the executable would be loaded
+// first). A sound can only be playing when something in the process has loaded it.
+void StopSounds() {
+  const HMODULE winmm = GetModuleHandleW(L"winmm.dll");
+  if (winmm == nullptr) return;
+  using PlaySoundFunction = BOOL(WINAPI*)(LPCSTR, HMODULE, DWORD);
+  const auto play = reinterpret_cast<PlaySoundFunction>(
+      reinterpret_cast<void*>(GetProcAddress(winmm, "PlaySoundA")));
+  if (play != nullptr) play(nullptr, GetModuleHandleA(nullptr), SND_PURGE);
+}
 
 void ReportError(TextId text) { Conclude(kCaptionError, text, kErrorStyle); }
 

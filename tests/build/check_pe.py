@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Static checks of a built patcher.exe: the DLLs it imports (from `objdump -p`) are all
-system DLLs, and its resources hold the administrator manifest and icon 101.
+libraries that Windows always loads from its own folder, the exe restricts the search for
+every other library to the system folder (it looks SetDefaultDllDirectories up), and its
+resources hold the administrator manifest and icon 101.
 
 usage: check_pe.py OBJDUMP EXE [--resource TYPE:ID ...] [--patch-rc RC]
                     [--version NAME=TEXT ...] [--file-version A.B.C.D] [--signed]
@@ -20,6 +22,15 @@ SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "shlwapi.dll",
     "advapi32.dll", "winmm.dll", "msvcrt.dll", "ole32.dll", "comctl32.dll", "ntdll.dll",
     "version.dll", "ws2_32.dll", "bcrypt.dll",
+}
+# The known DLLs of Windows 7 and later: the loader takes them from the system folder
+# whatever the search order, so a copy planted beside the elevated patcher is never loaded
+# in their place. Any other import would be searched for beside the exe first, before the
+# patcher's own code could restrict the search.
+KNOWN_DLLS = {
+    "kernel32.dll", "ntdll.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
+    "shlwapi.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll", "imm32.dll",
+    "rpcrt4.dll", "ws2_32.dll", "psapi.dll", "setupapi.dll",
 }
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST, RT_STRING, RT_VERSION = 3, 14, 24, 6, 16
 
@@ -69,6 +80,20 @@ def imports(objdump, exe):
     out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
     return sorted({line.split("DLL Name:")[1].strip().lower()
                    for line in out.splitlines() if "DLL Name:" in line})
+
+
+def section_bytes(exe, name):
+    """The raw bytes of the named section (short names only), empty when it is missing."""
+    data = open(exe, "rb").read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    nsections = struct.unpack_from("<H", data, pe + 6)[0]
+    opt_size = struct.unpack_from("<H", data, pe + 20)[0]
+    for i in range(nsections):
+        s = pe + 24 + opt_size + 40 * i
+        if data[s:s + 8].rstrip(b"\0") == name:
+            rawsize, rawptr = struct.unpack_from("<II", data, s + 16)
+            return data[rawptr:rawptr + rawsize]
+    return b""
 
 
 def resources(exe):
@@ -139,6 +164,14 @@ def main():
     foreign = [d for d in dlls if d not in SYSTEM_DLLS and not d.startswith("api-ms-win-")]
     if foreign:
         failures.append("imports non-system DLLs: " + ", ".join(foreign))
+    plantable = [d for d in dlls if d not in KNOWN_DLLS and not d.startswith("api-ms-win-")]
+    if plantable:
+        failures.append("imports DLLs that a copy beside the exe could replace: " +
+                        ", ".join(plantable))
+    # The name as GetProcAddress's argument: a NUL-terminated text among the constants
+    # (debug information, which also names it, lives in other sections).
+    if b"\0SetDefaultDllDirectories\0" not in section_bytes(exe, b".rdata"):
+        failures.append("does not restrict the DLL search (no SetDefaultDllDirectories lookup)")
     res = resources(exe)
     manifest = b"".join(res.get((RT_MANIFEST, 1), {}).values())
     if b'level="requireAdministrator"' not in manifest:
