@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <process.h>
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -27,9 +28,13 @@ struct UiThreadControl {
   KernelHandle stop;
   KernelHandle stopped;
   KernelHandle thread;
-  // A failure of the UI thread, handed to the worker to raise on its side.
+  // A failure of the UI thread before the window was up, handed to StartUi to raise.
   std::exception_ptr failure;
+  // Set once the window has faded in: from then on a failure ends the process at once.
+  bool window_up = false;
 };
+
+std::atomic<void (*)()> pass_hook{nullptr};
 
 UiThreadControl& Control() {
   static UiThreadControl control;
@@ -59,12 +64,14 @@ void RunUiThread(UiThreadControl& control) {
   auto window = std::make_unique<ProgressWindow>();
   TakeSnapshotIfDirty(snapshot);
   FadeIn(*window, snapshot);
+  control.window_up = true;
   SetEvent(control.ready.get());
   bool last_pass = false;
   while (!last_pass) {
     last_pass = WaitForSingleObject(control.stop.get(), 20) == WAIT_OBJECT_0;
     PumpWindowMessages(window->window);
     if (TakeSnapshotIfDirty(snapshot)) window->Draw(snapshot);
+    if (void (*hook)() = pass_hook.load()) hook();
   }
   FadeOut(*window, snapshot);
   window.reset();
@@ -75,7 +82,11 @@ unsigned __stdcall UiThreadMain(void*) {
   try {
     RunUiThread(control);
   } catch (...) {
-    // Nothing below the top of the program handles these; the worker raises it again.
+    // Once the window is up the run goes on without waiting for this thread, and would
+    // show its next box (even "Success!") before StopUi could raise the failure: the
+    // process takes the fatal path now, through the terminate handler the run installed.
+    if (control.window_up) std::terminate();
+    // Before that, StartUi is waiting and raises the failure on the worker.
     control.failure = std::current_exception();
     return 1;
   }
@@ -113,6 +124,7 @@ void StartUi() {
   control.stop.reset(CreateEventA(nullptr, TRUE, FALSE, "VardWindowEvent2"));
   control.stopped.reset(CreateEventA(nullptr, TRUE, FALSE, "VardWindowEvent3"));
   control.failure = nullptr;
+  control.window_up = false;
   if (!control.ready || !control.stop || !control.stopped) {
     CloseControl();
     throw std::runtime_error("Cannot create GUI");
@@ -149,6 +161,8 @@ void StopUi() {
   WaitForSingleObject(control.thread.get(), INFINITE);
   CloseControl();
 }
+
+void SetUiThreadPassHook(void (*hook)()) { pass_hook = hook; }
 
 HWND CurrentProgressWindowHandle() {
   UiLockGuard lock;

@@ -16,7 +16,13 @@ void ShowSplash();
 void StartUi();
 
 // Shows "Exiting..", fills the total bar, stops the UI thread and returns once it ended.
+// A failure of the UI thread before its window is up is raised by StartUi; once the
+// window is up, a failure ends the process on the fatal path at once (std::terminate).
 void StopUi();
+
+// A function the UI thread calls after each pass of its loop, or null (the default).
+// For tests that need the thread to fail while the window is up.
+void SetUiThreadPassHook(void (*hook)());
 
 #ifdef _WIN32
 // The handle of the current progress window, or null when none exists: the owner of the

@@ -3,6 +3,8 @@
 //   fault-thread  a processor fault on a second thread
 //   throw-thread  a C++ exception leaving a second thread's function
 //   two-faults    faults on two threads at once (only one box may appear)
+//   window-fails  the progress window's thread fails once the window is up, while the run
+//                 goes on (built with the skins as fatal_probe_skinned.exe)
 #include <windows.h>
 
 #include <cstring>
@@ -10,6 +12,7 @@
 
 #include "run/fatal.h"
 #include "run/run_patch.h"
+#include "ui/windows_ui.h"
 
 namespace {
 
@@ -35,6 +38,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   vard::InstallFatalHandlers();
+  if (std::strcmp(mode, "window-fails") == 0) {
+    vard::StartUi();
+    vard::SetUiThreadPassHook([] { throw std::runtime_error("the window thread fails"); });
+    Sleep(60000);  // the run's next steps; StopUi is never reached
+    return 2;
+  }
   start_gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (std::strcmp(mode, "fault-thread") == 0) {
     CreateThread(nullptr, 0, Fault, nullptr, 0, nullptr);

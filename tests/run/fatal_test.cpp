@@ -10,9 +10,9 @@
 namespace vard {
 namespace {
 
-std::wstring ProbePath() {
+std::wstring ProbePath(const wchar_t* name = L"fatal_probe.exe") {
   const std::wstring self = test::OwnExecutable();
-  return self.substr(0, self.find_last_of(L'\\') + 1) + L"fatal_probe.exe";
+  return self.substr(0, self.find_last_of(L'\\') + 1) + name;
 }
 
 struct Outcome {
@@ -21,10 +21,10 @@ struct Outcome {
   DWORD exit_code = 0;
 };
 
-Outcome RunProbe(const std::wstring& mode) {
+Outcome RunProbe(const std::wstring& mode, const wchar_t* probe_name = L"fatal_probe.exe") {
   Outcome outcome;
   DWORD pid = 0;
-  HANDLE probe = test::StartChild(ProbePath(), mode, pid);
+  HANDLE probe = test::StartChild(ProbePath(probe_name), mode, pid);
   EXPECT_NE(probe, nullptr);
   if (probe == nullptr) return outcome;
   outcome.box = test::WaitForBox(pid);
@@ -63,6 +63,12 @@ TEST(FatalPath, FaultsAndExceptionsOnOtherThreadsTakeTheSamePath) {
     // system's label instead of failing inside the hook.
     EXPECT_FALSE(outcome.box.buttons.at(IDOK).empty());
   }
+}
+
+// The run goes on while the progress window's thread fails; it must not wait for StopUi
+// (after its next box, perhaps "Success!") to end on the fatal path.
+TEST(FatalPath, TheWindowThreadFailingWhileTheWindowIsUpEndsTheProcessAtOnce) {
+  ExpectFatalBox(RunProbe(L"window-fails", L"fatal_probe_skinned.exe"));
 }
 
 TEST(FatalPath, TwoFaultingThreadsShowOneBox) {
