@@ -36,7 +36,7 @@ std::wstring UpcaseWide(const std::wstring& text) {
 }
 
 std::wstring NameKey(const std::string& utf8_path) {
-  return UpcaseWide(NormalizePath(Utf8ToWide(utf8_path), false, false));
+  return UpcaseWide(NormalizeSubPath(Utf8ToWide(utf8_path)));
 }
 
 }  // namespace vard::mkpatch

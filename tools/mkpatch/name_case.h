@@ -16,7 +16,7 @@ wchar_t UpcaseUnit(wchar_t unit);
 std::wstring UpcaseWide(const std::wstring& text);
 
 // The key of a relative UTF-8 path as the patcher finds it: converted by the patcher's own
-// Utf8ToWide, separators cleaned by its NormalizePath (either slash, no leading or trailing
+// Utf8ToWide, separators cleaned by its NormalizeSubPath (either slash, no leading or trailing
 // one), then upper-cased. "Data/Ä.txt" and "data\ä.TXT" have the same key.
 std::wstring NameKey(const std::string& utf8_path);
 

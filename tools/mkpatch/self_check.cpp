@@ -119,7 +119,7 @@ struct PackFiles {
 };
 
 std::wstring InstallRelative(const std::string& root, const std::string& name) {
-  return NormalizePath(Utf8ToWide(root + "/" + name), false, false);
+  return NormalizeSubPath(Utf8ToWide(root + "/" + name));
 }
 
 // An installation as the patcher's file system shows it: files and folders found by name
@@ -240,7 +240,7 @@ class Replayer {
     for (size_t i = 0; i < entries.size(); ++i) {
       const FileEntry& entry = *entries[i];
       const std::wstring key = KeyOf(entry);
-      const std::wstring name = NormalizePath(DisplayName(entry), false, false);
+      const std::wstring name = NormalizeSubPath(DisplayName(entry));
       if (bar) bar->Advance(1, entry.kind == EntryKind::Deleted ? 0 : Number(entry.size), Narrow(name));
       const bool exists = model.Exists(key);
       const TreeFile* file = model.File(key);
@@ -296,7 +296,7 @@ class Replayer {
  private:
   static uint64_t Number(const std::string& text) { return static_cast<uint64_t>(ReadManifestNumber(text)); }
 
-  static std::wstring KeyOf(const FileEntry& entry) { return UpcaseWide(NormalizePath(DisplayName(entry), false, false)); }
+  static std::wstring KeyOf(const FileEntry& entry) { return UpcaseWide(NormalizeSubPath(DisplayName(entry))); }
 
   PackFiles ListPack(const PackSource& source, const PackChanges& changes) {
     PackFiles files;
