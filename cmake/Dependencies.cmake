@@ -1,4 +1,4 @@
-# Locates zlib, libpng, TinyXML and GoogleTest: Debian's packages natively, the static
+# Locates zlib, liblzma, libpng, TinyXML and GoogleTest: Debian's packages natively, the static
 # libraries that scripts/deps cross-built for the Windows presets.
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -22,6 +22,9 @@ if(WIN32)
   endfunction()
   _vard_static_lib(vard_dep_zlib /usr/${VARD_TRIPLE}/lib/libz.a)
   set_target_properties(vard_dep_zlib PROPERTIES INTERFACE_INCLUDE_DIRECTORIES /usr/${VARD_TRIPLE}/include)
+  _vard_static_lib(vard_dep_lzma ${VARD_DEPS_DIR}/lib/liblzma.a)
+  # Without it lzma.h declares the functions as imported from a DLL.
+  set_property(TARGET vard_dep_lzma PROPERTY INTERFACE_COMPILE_DEFINITIONS LZMA_API_STATIC)
   _vard_static_lib(vard_dep_png ${VARD_DEPS_DIR}/lib/libpng.a)
   set_property(TARGET vard_dep_png PROPERTY INTERFACE_LINK_LIBRARIES vard_dep_zlib)
   _vard_static_lib(vard_dep_tinyxml ${VARD_DEPS_DIR}/lib/libtinyxml.a)
@@ -35,6 +38,7 @@ if(WIN32)
   add_library(GTest::gmock ALIAS vard_dep_gmock)
   add_library(ZLIB::ZLIB ALIAS vard_dep_zlib)
   add_library(PNG::PNG ALIAS vard_dep_png)
+  add_library(vard::lzma ALIAS vard_dep_lzma)
   add_library(vard::tinyxml ALIAS vard_dep_tinyxml)
 elseif(VARD_FUZZ)
   # Fuzzing builds compile libpng and TinyXML from the Debian sources that scripts/deps
@@ -72,6 +76,9 @@ elseif(VARD_FUZZ)
 else()
   find_package(ZLIB REQUIRED)
   find_package(PNG REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET GLOBAL liblzma)
+  add_library(vard::lzma ALIAS PkgConfig::LZMA)
   find_package(GTest REQUIRED)
   find_path(TINYXML_INCLUDE_DIR tinyxml.h REQUIRED)
   find_library(TINYXML_LIBRARY NAMES libtinyxml.a tinyxml REQUIRED)

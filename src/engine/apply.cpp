@@ -56,7 +56,8 @@ ApplyResult ReplaceWithNewContent(FileEntry& entry, const std::wstring& target) 
       RemoveFile(payload);
       return ApplyResult::DiskError;
     }
-    const bool rebuilt = ApplyDiff(result, target, payload, entry.diff_node, &crc);
+    const bool rebuilt = ApplyDiff(result, target, payload, entry.diff_node, &crc, entry.diff_form,
+                                   static_cast<std::uint64_t>(ReadManifestNumber(entry.size)));
     RemoveFile(payload);
     if (!rebuilt) {
       RemoveFile(result);
@@ -95,7 +96,8 @@ ApplyResult StagePayload(const std::wstring& target, const FileEntry& entry,
     RemoveFile(copy_path);
     return ApplyResult::DiskError;
   }
-  const bool inflated = InflateFile(copy_path, staging_path, entry.payload_node, crc);
+  const PayloadCodec codec = entry.comp_form == 2 ? PayloadCodec::Xz : PayloadCodec::Zlib;
+  const bool inflated = InflateFile(copy_path, staging_path, entry.payload_node, crc, codec);
   RemoveFile(copy_path);
   if (!inflated) {
     RemoveFile(staging_path);

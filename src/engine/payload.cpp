@@ -9,6 +9,7 @@
 #include "engine/crc_text.h"
 #include "engine/diff/buffered_writer.h"
 #include "engine/inflate_loop.h"
+#include "engine/xz_stream.h"
 #include "model/progress_tree.h"
 #include "os/files.h"
 #include "os/win_handle.h"
@@ -76,7 +77,7 @@ bool ComputeFileCrc(const std::wstring& path, ProgressNode& node, std::string& t
 }
 
 bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node,
-                 std::uint32_t* crc) {
+                 std::uint32_t* crc, PayloadCodec codec) {
   if (!PathExists(source)) return false;
   DeletePath(target);
   CreateDirectoryTree(DirectoryPart(target));
@@ -90,7 +91,8 @@ bool InflateFile(const std::wstring& source, const std::wstring& target, Progres
   if (!out.Open(target, node)) return false;
   FileSource reader(in.get());
   WriterSink sink(out);
-  const bool inflated = InflateStream(reader, sink, nullptr);
+  const bool inflated = codec == PayloadCodec::Xz ? XzDecodeStream(reader, sink, nullptr)
+                                                  : InflateStream(reader, sink, nullptr);
   const bool closed = out.Close();
   if (crc != nullptr) *crc = out.crc();
   return inflated && closed;

@@ -29,7 +29,9 @@ bool WriteResourceToFile(const std::wstring& target, ProgressNode& node, std::ui
 // missing folders after any stale copy has been deleted; bytes after the stream's end
 // are ignored. False on any failure, leaving a partial target for the caller to delete.
 // node may be null. When crc is given it receives the CRC-32 of what was written.
+// PayloadCodec::Xz decodes an .xz stream (engine/xz_stream.h) instead.
+enum class PayloadCodec : int { Zlib = 1, Xz = 2 };
 bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node,
-                 std::uint32_t* crc = nullptr);
+                 std::uint32_t* crc = nullptr, PayloadCodec codec = PayloadCodec::Zlib);
 
 }  // namespace vard

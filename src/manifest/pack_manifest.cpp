@@ -84,8 +84,10 @@ std::unique_ptr<FileEntry> ParseFileEntry(const TiXmlElement& element, EntryKind
   entry->crc = RequireAttribute(element, "crc");
   entry->size = RequireAttribute(element, "size");
   entry->id = ReadManifestInt(RequireAttribute(element, "id").c_str());
-  if (ReadManifestInt(RequireAttribute(element, "comp").c_str()) == 1) {
+  const int comp = ReadManifestInt(RequireAttribute(element, "comp").c_str());
+  if (comp == 1 || comp == 2) {
     entry->comp = true;
+    entry->comp_form = comp;
     entry->comp_size = RequireAttribute(element, "comp_size");
   }
 
@@ -93,8 +95,10 @@ std::unique_ptr<FileEntry> ParseFileEntry(const TiXmlElement& element, EntryKind
 
   entry->crc_org = RequireAttribute(element, "crc_org");
   entry->size_org = RequireAttribute(element, "size_org");
-  if (ReadManifestInt(RequireAttribute(element, "diff").c_str()) == 1) {
+  const int diff = ReadManifestInt(RequireAttribute(element, "diff").c_str());
+  if (diff == 1 || diff == 2) {
     entry->diff = true;
+    entry->diff_form = diff;
     entry->diff_size = RequireAttribute(element, "diff_size");
   }
   return entry;

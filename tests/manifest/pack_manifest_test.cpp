@@ -149,23 +149,26 @@ TEST(ParseFileEntry, EveryRequiredAttributeOfAnUpdatedEntry) {
   EXPECT_NO_THROW(Parse(xml(R"(diff="1")").c_str(), EntryKind::Added));
 }
 
-TEST(ParseFileEntry, FlagsAreSetOnlyByAnAtoiOfExactlyOne) {
+TEST(ParseFileEntry, FlagsAreSetOnlyByAnAtoiOfOneOrTwo) {
   struct Case {
     const char* value;
-    bool set;
+    int form;  // 0: flag not set
   };
-  for (const Case c : {Case{"1", true}, Case{" 01", true}, Case{"1abc", true}, Case{"0", false},
-                       Case{"2", false}, Case{"true", false}, Case{"", false},
-                       Case{"-1", false}, Case{"4294967297", true}}) {
+  for (const Case c : {Case{"1", 1}, Case{" 01", 1}, Case{"1abc", 1}, Case{"0", 0},
+                       Case{"2", 2}, Case{" 2x", 2}, Case{"3", 0}, Case{"true", 0}, Case{"", 0},
+                       Case{"-1", 0}, Case{"4294967297", 1}}) {
+    const bool set = c.form != 0;
     const std::string xml = std::string(R"(<file subpath="/a" crc="1" size="2" id="3" comp=")") +
                             c.value + R"(" comp_size="9" crc_org="4" size_org="5" diff=")" +
                             c.value + R"(" diff_size="8"/>)";
     auto e = Parse(xml.c_str(), EntryKind::Updated);
-    EXPECT_EQ(e->comp, c.set) << c.value;
-    EXPECT_EQ(e->diff, c.set) << c.value;
+    EXPECT_EQ(e->comp, set) << c.value;
+    EXPECT_EQ(e->diff, set) << c.value;
+    EXPECT_EQ(e->comp_form, c.form) << c.value;
+    EXPECT_EQ(e->diff_form, c.form) << c.value;
     // The size texts are stored only with their flag.
-    EXPECT_EQ(e->comp_size, c.set ? "9" : "") << c.value;
-    EXPECT_EQ(e->diff_size, c.set ? "8" : "") << c.value;
+    EXPECT_EQ(e->comp_size, set ? "9" : "") << c.value;
+    EXPECT_EQ(e->diff_size, set ? "8" : "") << c.value;
   }
 }
 

@@ -2,37 +2,58 @@
 
 #include <future>
 
+#include "mkpatch/delta/stream_diff_encoder.h"
 #include "mkpatch/diff_encoder.h"
 
 namespace vard::mkpatch {
 namespace {
 
 // A diff only when its payload is smaller than the whole file's.
-EncodedEntry Choose(Payload diffed, uint64_t diff_size, Payload whole) {
+EncodedEntry Choose(EncodedEntry diffed, Payload whole) {
+  if (diffed.payload.data.size() < whole.data.size()) return diffed;
   EncodedEntry entry;
-  if (diffed.data.size() < whole.data.size()) {
-    entry.payload = std::move(diffed);
-    entry.diff = true;
-    entry.diff_size = diff_size;
-  } else {
-    entry.payload = std::move(whole);
-  }
+  entry.payload = std::move(whole);
   return entry;
 }
 
 }  // namespace
 
+EncodedEntry EncodeDiffEntry(const std::vector<uint8_t>& old, const std::vector<uint8_t>& content,
+                             const EncodeOptions& options) {
+  EncodedEntry first;
+  if (options.diff_format < 2 || content.size() <= kBothFormsLimit) {
+    const std::vector<uint8_t> diff = EncodeDiff(old.data(), old.size(), content.data(), content.size());
+    first.payload = MakePayload(diff);
+    first.diff = true;
+    first.diff_form = 1;
+    first.diff_size = diff.size();
+    if (options.diff_format < 2) return first;
+  }
+  // The stream diff compresses its own streams: the payload is stored as it is.
+  EncodedEntry second;
+  second.payload.data = EncodeStreamDiff(old.data(), old.size(), content.data(), content.size());
+  second.diff = true;
+  second.diff_form = 2;
+  second.diff_size = second.payload.data.size();
+  if (first.diff_form == 1 && first.payload.data.size() <= second.payload.data.size()) return first;
+  return second;
+}
+
 EncodedEntry EncodeEntry(const std::vector<uint8_t>* old, const std::vector<uint8_t>& content,
-                         bool split) {
+                         bool split, const EncodeOptions& options) {
+  // The xz stream of a whole file is costly: it is made only when the zlib stream alone
+  // does not already lose to the diff.
+  const bool allow_xz = options.diff_format >= 2;
   EncodedEntry entry;
   if (old == nullptr) {
-    entry.payload = MakePayload(content);
+    entry.payload = MakePayload(content, allow_xz);
     return entry;
   }
   if (!split) {
     Payload whole = MakePayload(content);
-    const std::vector<uint8_t> diff = EncodeDiff(old->data(), old->size(), content.data(), content.size());
-    return Choose(MakePayload(diff), diff.size(), std::move(whole));
+    EncodedEntry diffed = EncodeDiffEntry(*old, content, options);
+    if (allow_xz && diffed.payload.data.size() >= whole.data.size()) whole = MakePayload(content, true);
+    return Choose(std::move(diffed), std::move(whole));
   }
   // A large file: the whole content is compressed on a second thread while the diff is
   // encoded, into a buffer of an eighth of its size. A diff of an edited file is nearly
@@ -41,23 +62,21 @@ EncodedEntry EncodeEntry(const std::vector<uint8_t>* old, const std::vector<uint
   std::future<std::vector<uint8_t>> whole_later = std::async(std::launch::async, [&content, limit] {
     return CompressZlibWithin(content.data(), content.size(), limit);
   });
-  const std::vector<uint8_t> diff = EncodeDiff(old->data(), old->size(), content.data(), content.size());
-  Payload diffed = MakePayload(diff);
+  EncodedEntry diffed = EncodeDiffEntry(*old, content, options);
   std::vector<uint8_t> within = whole_later.get();
   Payload whole;
   if (!within.empty() && within.size() < content.size()) {
     whole.data = std::move(within);  // MakePayload's compressed form, byte for byte
     whole.comp = true;
-  } else if (diffed.data.size() <= limit && content.size() > limit) {
+    whole.codec = 1;
+    if (allow_xz && diffed.payload.data.size() >= whole.data.size()) whole = MakePayload(content, true);
+  } else if (diffed.payload.data.size() <= limit && content.size() > limit) {
     // Both forms of the whole file exceed the limit, so the diff is smaller.
-    entry.payload = std::move(diffed);
-    entry.diff = true;
-    entry.diff_size = diff.size();
-    return entry;
+    return diffed;
   } else {
-    whole = MakePayload(content);
+    whole = MakePayload(content, allow_xz);
   }
-  return Choose(std::move(diffed), diff.size(), std::move(whole));
+  return Choose(std::move(diffed), std::move(whole));
 }
 
 }  // namespace vard::mkpatch

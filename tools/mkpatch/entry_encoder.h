@@ -1,6 +1,8 @@
 // The payload of one file entry: the one place that decides how an added or updated file
-// travels (whole or as a diff, compressed or stored). Every build, whatever its thread
-// count, calls it once per entry with the same bytes and so writes the same payloads.
+// travels (whole or as a diff of either form, compressed with zlib or xz, or stored). Every
+// build, whatever its thread count, calls it once per entry with the same bytes and so
+// writes the same payloads. Old and new bytes in, shipped bytes and the manifest
+// attributes that describe them out.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +12,17 @@
 
 namespace vard::mkpatch {
 
+struct EncodeOptions {
+  // 2: stream diffs (diff="2") and xz payloads (comp="2") where they are smaller;
+  // 1: only what every patcher reads (diff="1", comp="1").
+  int diff_format = 2;
+};
+
 struct EncodedEntry {
-  Payload payload;
-  bool diff = false;       // the payload (after inflating) is a diff against the old file
-  uint64_t diff_size = 0;  // size of the inflated diff when diff
+  Payload payload;         // shipped bytes; payload.codec is the comp attribute
+  bool diff = false;       // the payload (after its codec) is a diff against the old file
+  int diff_form = 0;       // the diff attribute when diff: 1 escaped diff, 2 stream diff
+  uint64_t diff_size = 0;  // size of the diff after the payload codec when diff
 };
 
 // `old` is null for an added file. An updated file carries a diff only when the diff's
@@ -21,7 +30,14 @@ struct EncodedEntry {
 // a second thread while the diff is encoded (worth it for large files); the result is the
 // same either way.
 EncodedEntry EncodeEntry(const std::vector<uint8_t>* old, const std::vector<uint8_t>& content,
-                         bool split = false);
+                         bool split = false, const EncodeOptions& options = {});
+
+// The diff entry that turns old into content whatever its size (what `mkpatch diff`
+// writes). With format 2, files up to kBothFormsLimit also try the first form and keep the
+// smaller payload.
+EncodedEntry EncodeDiffEntry(const std::vector<uint8_t>& old, const std::vector<uint8_t>& content,
+                             const EncodeOptions& options);
+inline constexpr uint64_t kBothFormsLimit = uint64_t{1} << 20;
 
 // Updated files from this size on are split across two threads.
 inline constexpr uint64_t kSplitSize = uint64_t{4} << 20;

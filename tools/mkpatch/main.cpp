@@ -1,6 +1,7 @@
 // mkpatch: the patch builder's command line. `build` turns a project into a resources folder
 // and two patcher executables; `preview` draws its windows as PNG files; `diff` and `apply`
-// make and use raw diff files directly.
+// make and use one file's diff as a patch carries it. --diff-format 1 limits both to what
+// every patcher reads.
 // Exit codes: 0 done, 1 failure (including a failed self-check), 2 bad input.
 #include <CLI/CLI.hpp>
 
@@ -9,7 +10,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "mkpatch/diff_encoder.h"
+#include "mkpatch/entry_encoder.h"
 #include "mkpatch/exe_build.h"
 #include "mkpatch/file_io.h"
 #include "mkpatch/input_error.h"
@@ -110,27 +111,30 @@ int Preview(const fs::path& project_file, const fs::path& out) {
   return 0;
 }
 
-int Diff(const fs::path& old_path, const fs::path& new_path, const fs::path& diff_path) {
+int Diff(const fs::path& old_path, const fs::path& new_path, const fs::path& diff_path,
+         const EncodeOptions& options) {
   const auto start = std::chrono::steady_clock::now();
   const Bytes old = ReadWholeFile(old_path);
   const Bytes neu = ReadWholeFile(new_path);
-  const std::vector<uint8_t> diff = EncodeDiff(old.data(), old.size(), neu.data(), neu.size());
+  const EncodedEntry entry = EncodeDiffEntry(old, neu, options);
   Bytes check;
-  if (!ApplyWithProductCode(old, diff, check) || check != neu) {
+  const std::string problem = RebuildWithProductCode(entry.payload.codec, entry.diff_form, old,
+                                                     entry.payload.data, check, entry.diff_size);
+  if (!problem.empty() || check != neu) {
     std::cerr << "mkpatch: internal error: the diff does not rebuild " << new_path.string() << "\n";
     return 1;
   }
-  WriteWholeFile(diff_path, diff);
-  std::printf("diff: %zu bytes in (old %zu, new %zu), diff %zu bytes (%zu compressed), time %.2f s\n",
-              old.size() + neu.size(), old.size(), neu.size(), diff.size(),
-              CompressZlib(diff).size(), SecondsSince(start));
+  WriteWholeFile(diff_path, entry.payload.data);
+  std::printf("diff: %zu bytes in (old %zu, new %zu), form %d, %zu bytes as shipped%s, time %.2f s\n",
+              old.size() + neu.size(), old.size(), neu.size(), entry.diff_form,
+              entry.payload.data.size(), entry.payload.comp ? " (zlib)" : "", SecondsSince(start));
   return 0;
 }
 
 int Apply(const fs::path& old_path, const fs::path& diff_path, const fs::path& new_path) {
   const auto start = std::chrono::steady_clock::now();
   Bytes out;
-  if (!ApplyWithProductCode(ReadWholeFile(old_path), ReadWholeFile(diff_path), out)) {
+  if (!RebuildFromShippedDiff(ReadWholeFile(old_path), ReadWholeFile(diff_path), out).empty()) {
     std::cerr << "mkpatch: " << diff_path.string() << " is not a valid diff for " << old_path.string() << "\n";
     return 2;
   }
@@ -151,6 +155,7 @@ int main(int argc, char** argv) {
   bool no_cache = false;
   unsigned jobs = 0;
   uint64_t max_patch_bytes = kMaxEmbeddedBytes;
+  EncodeOptions encode;
   auto* build = app.add_subcommand(
       "build", "Build a patch: DIR/resources, DIR/patcher-win32.exe and DIR/patcher-win64.exe");
   build->add_option("project", project, "Project file (TOML)")->required();
@@ -168,18 +173,25 @@ int main(int argc, char** argv) {
   build->add_option("--build-dir", build_dir,
                     "Folder of the patcher's cross-builds (default DIR/.build); one folder can "
                     "serve many patches");
+  const char* kFormatHelp =
+      "2 (default): stream diffs and xz payloads where smaller; 1: only the escaped diff "
+      "and zlib, which every patcher reads";
+  build->add_option("--diff-format", encode.diff_format, kFormatHelp)->check(CLI::Range(1, 2));
 
   auto* preview = app.add_subcommand(
       "preview", "Draw the splash and the progress window (start, half-way, done) as PNG files");
   preview->add_option("project", project, "Project file (TOML)")->required();
   preview->add_option("--out", out, "Output folder")->required();
 
-  auto* diff = app.add_subcommand("diff", "Write a raw (uncompressed) diff that turns OLD into NEW");
+  auto* diff = app.add_subcommand(
+      "diff", "Write the diff that turns OLD into NEW, as a patch would carry it");
+  diff->add_option("--diff-format", encode.diff_format, kFormatHelp)->check(CLI::Range(1, 2));
   diff->add_option("old", old_file, "Old file")->required();
   diff->add_option("new", new_file, "New file")->required();
   diff->add_option("diff", diff_file, "Diff file to write")->required();
 
-  auto* apply = app.add_subcommand("apply", "Rebuild NEW from OLD and a raw diff");
+  auto* apply = app.add_subcommand(
+      "apply", "Rebuild NEW from OLD and a diff of either form as `diff` writes it");
   apply->add_option("old", old_file, "Old file")->required();
   apply->add_option("diff", diff_file, "Diff file")->required();
   apply->add_option("new", new_file, "New file to write")->required();
@@ -198,10 +210,11 @@ int main(int argc, char** argv) {
       BuildOptions options;
       options.jobs = jobs;
       options.max_payload_bytes = max_patch_bytes;
+      options.encode = encode;
       return Build(project, out, resources_only, !no_cache, options, build_dir);
     }
     if (*preview) return Preview(project, out);
-    if (*diff) return Diff(old_file, new_file, diff_file);
+    if (*diff) return Diff(old_file, new_file, diff_file, encode);
     return Apply(old_file, diff_file, new_file);
   } catch (const InputError& e) {
     std::cerr << "mkpatch: " << e.what() << "\n";

@@ -28,11 +28,11 @@ void WriteRegistry(std::ostringstream& xml, const char* element, const RegistryL
 void WriteFile(std::ostringstream& xml, const PlannedFile& file, bool updated) {
   xml << "    <file subpath=\"" << XmlAttribute(file.subpath) << "\"";
   xml << " crc=\"" << file.crc << "\" size=\"" << file.size << "\" id=\"" << file.id
-      << "\" comp=\"" << (file.comp ? 1 : 0) << "\"";
+      << "\" comp=\"" << (file.comp ? (file.comp_form == 2 ? 2 : 1) : 0) << "\"";
   if (file.comp) xml << " comp_size=\"" << file.comp_size << "\"";
   if (updated) {
     xml << " crc_org=\"" << file.crc_org << "\" size_org=\"" << file.size_org << "\" diff=\""
-        << (file.diff ? 1 : 0) << "\"";
+        << (file.diff ? (file.diff_form == 2 ? 2 : 1) : 0) << "\"";
     if (file.diff) xml << " diff_size=\"" << file.diff_size << "\"";
   }
   xml << "/>\n";

@@ -87,16 +87,19 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
   std::string key;
   std::optional<EncodedEntry> found;
   if (options.cache && options.cache->enabled()) {
-    key = options.cache->Key(old_content, content);
+    key = options.cache->Key(old_content, content, options.encode.diff_format);
     found = options.cache->Find(key);
   }
   const EncodedEntry encoded =
       found ? std::move(*found)
-            : EncodeEntry(old_content, content, job.updated && content.size() >= options.split_size);
+            : EncodeEntry(old_content, content, job.updated && content.size() >= options.split_size,
+                          options.encode);
   if (!found && !key.empty()) options.cache->Store(key, encoded);
   file.comp = encoded.payload.comp;
+  file.comp_form = encoded.payload.codec;
   file.comp_size = encoded.payload.data.size();
   file.diff = encoded.diff;
+  file.diff_form = encoded.diff_form;
   file.diff_size = encoded.diff_size;
   WriteWholeFile(PayloadPath(resources, file.id), encoded.payload.data);
 }

@@ -32,6 +32,7 @@ struct BuildOptions {
   uint64_t max_payload_bytes = UINT64_MAX;
   uint64_t split_size = kSplitSize;  // updated files from this size on use two threads
   PayloadCache* cache = nullptr;     // payloads of earlier builds; none when null
+  EncodeOptions encode;              // diff form and codecs
 };
 
 // Payload files go to `resources`, which must exist. Throws InputError for input the patch

@@ -20,6 +20,7 @@ struct PlannedFile {
   std::string crc, crc_org;
   int id = 0;  // payload resource id (0 for deleted files)
   bool comp = false, diff = false;
+  int comp_form = 1, diff_form = 1;  // with comp / diff: 1 zlib / escaped diff, 2 xz / stream diff
   uint64_t comp_size = 0;  // payload resource size, compressed or not
   uint64_t diff_size = 0;  // decompressed diff size when diff
 };

@@ -60,9 +60,10 @@ PayloadCache::PayloadCache(fs::path folder) : folder_(std::move(folder)) {
   }
 }
 
-std::string PayloadCache::Key(const std::vector<uint8_t>* old, const std::vector<uint8_t>& content) const {
+std::string PayloadCache::Key(const std::vector<uint8_t>* old, const std::vector<uint8_t>& content,
+                              int diff_format) const {
   std::string text = tool_ + (old ? " updated " + Sha256Hex(old->data(), old->size()) : " added") + " " +
-                     Sha256Hex(content.data(), content.size());
+                     Sha256Hex(content.data(), content.size()) + " format " + std::to_string(diff_format);
   return Sha256Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
@@ -79,8 +80,11 @@ std::optional<EncodedEntry> PayloadCache::Find(const std::string& key) {
     return std::nullopt;
   }
   if (entry.payload.data.size() != payload_size || entry.payload.data.empty()) return std::nullopt;
+  // The codec (0 stored, 1 zlib, 2 xz) and the diff form (0 whole, 1, 2).
   entry.payload.comp = comp != 0;
+  entry.payload.codec = comp;
   entry.diff = diff != 0;
+  entry.diff_form = diff;
   entry.diff_size = diff_size;
   MarkUsed(key);
   ++reused_;
@@ -91,7 +95,8 @@ void PayloadCache::Store(const std::string& key, const EncodedEntry& entry) {
   if (!enabled()) return;
   WriteAtomically(folder_ / (key + ".bin"), entry.payload.data.data(), entry.payload.data.size());
   std::ostringstream meta;
-  meta << (entry.payload.comp ? 1 : 0) << " " << (entry.diff ? 1 : 0) << " " << entry.diff_size << " "
+  meta << (entry.payload.comp ? entry.payload.codec : 0) << " " << (entry.diff ? entry.diff_form : 0)
+       << " " << entry.diff_size << " "
        << entry.payload.data.size() << "\n";
   const std::string text = meta.str();
   WriteAtomically(folder_ / (key + ".meta"), reinterpret_cast<const uint8_t*>(text.data()), text.size());

@@ -23,8 +23,9 @@ class PayloadCache {
   explicit PayloadCache(std::filesystem::path folder);
 
   bool enabled() const { return !folder_.empty(); }
-  // The key of an entry; `old` is null for an added file.
-  std::string Key(const std::vector<uint8_t>* old, const std::vector<uint8_t>& content) const;
+  // The key of an entry; `old` is null for an added file; diff_format as the build's.
+  std::string Key(const std::vector<uint8_t>* old, const std::vector<uint8_t>& content,
+                  int diff_format) const;
   // Safe to call from several threads.
   std::optional<EncodedEntry> Find(const std::string& key);
   void Store(const std::string& key, const EncodedEntry& entry);

@@ -1,5 +1,6 @@
 // Payloads as the patcher reads them: a zlib stream made at libdeflate's strongest level,
-// or the bytes themselves when compression would not make them smaller.
+// an .xz stream (engine/xz_stream.h), or the bytes themselves when compression would not
+// make them smaller.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +11,16 @@ namespace vard::mkpatch {
 
 struct Payload {
   std::vector<uint8_t> data;  // the resource's bytes; never empty
-  bool comp = false;          // data is a zlib stream
+  bool comp = false;          // data is a compressed stream
+  int codec = 0;              // as comp="N" says: 1 zlib, 2 xz; 0 when stored
 };
+
+// What an .xz stream holds, which sets the LZMA parameters: Bytes (differences and
+// extra bytes: no use of position bits), Records (fixed 24-byte command records), Whole
+// (a whole file: also tried after the x86 branch filter, the smaller kept). All use the
+// strongest preset with the dictionary capped at kXzDictionaryCap, and a CRC-32 check.
+enum class XzKind { Bytes, Records, Whole };
+std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind);
 
 // zlib format (header 0x78 0xDA, Adler-32 trailer), libdeflate level 12.
 std::vector<uint8_t> CompressZlib(const uint8_t* data, size_t size);
@@ -25,7 +34,8 @@ size_t CompressedSize(const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> CompressZlibWithin(const uint8_t* data, size_t size, size_t limit);
 
 // Compressed unless the stream is not smaller. Empty content is always compressed: a
-// resource of length zero cannot be loaded by the patcher.
-Payload MakePayload(const std::vector<uint8_t>& content);
+// resource of length zero cannot be loaded by the patcher. allow_xz: the smaller of the
+// zlib and the xz stream (zlib when equal); otherwise zlib only.
+Payload MakePayload(const std::vector<uint8_t>& content, bool allow_xz = false);
 
 }  // namespace vard::mkpatch

@@ -12,6 +12,8 @@
 #include "base/text.h"
 #include "engine/crc_text.h"
 #include "engine/diff/decode_diff.h"
+#include "engine/diff/stream_diff.h"
+#include "engine/xz_stream.h"
 #include "engine/inflate_loop.h"
 #include "manifest/pack_selection.h"
 #include "mkpatch/file_io.h"
@@ -373,8 +375,9 @@ class Replayer {
       old = ReadWholeFile(c.source);
     }
     Bytes out;
-    if (!DecodePayload(entry.comp, entry.diff && entry.kind == EntryKind::Updated, payload,
-                       old ? &*old : nullptr, out)) {
+    if (!DecodePayload(entry.comp ? entry.comp_form : 0,
+                       entry.diff && entry.kind == EntryKind::Updated ? entry.diff_form : 0,
+                       payload, old ? &*old : nullptr, out)) {
       problem = "payload does not decode with the patcher's code; the patcher stops with 215";
       return -1;
     }
@@ -407,38 +410,73 @@ class Replayer {
 
 }  // namespace
 
-bool InflateWithProductCode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out) {
+bool InflateWithProductCode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out,
+                            int codec) {
   out.clear();
   VectorSource source(stream);
   VectorSink sink(out);
-  return InflateStream(source, sink, nullptr);
+  if (codec == 2) return XzDecodeStream(source, sink, nullptr);
+  return codec == 1 && InflateStream(source, sink, nullptr);
 }
 
 bool ApplyWithProductCode(const std::vector<uint8_t>& old, const std::vector<uint8_t>& diff,
-                          std::vector<uint8_t>& out) {
+                          std::vector<uint8_t>& out, int form) {
   diff::MemoryDiffReader old_reader(old.data(), old.size());
   diff::MemoryDiffReader diff_reader(diff.data(), diff.size());
   diff::VectorDiffWriter writer;
-  const bool ok = diff::DecodeDiff(writer, old_reader, diff_reader) && writer.Flush();
+  bool ok = false;
+  if (form == 2) {
+    diff::MemoryDiffReader differences(diff.data(), diff.size());
+    diff::MemoryDiffReader extra(diff.data(), diff.size());
+    ok = diff::DecodeStreamDiff(writer, old_reader, diff_reader, differences, extra);
+  } else {
+    ok = form == 1 && diff::DecodeDiff(writer, old_reader, diff_reader);
+  }
+  ok = writer.Flush() && ok;
   out = writer.bytes();
   return ok;
 }
 
-bool DecodePayload(bool comp, bool diff, const std::vector<uint8_t>& payload,
+bool DecodePayload(int comp_form, int diff_form, const std::vector<uint8_t>& payload,
                    const std::vector<uint8_t>* old, std::vector<uint8_t>& out) {
   Bytes content;
-  if (!comp) content = payload;
-  else if (!InflateWithProductCode(payload, content)) return false;
-  if (!diff) {
+  if (comp_form == 0) content = payload;
+  else if (!InflateWithProductCode(payload, content, comp_form)) return false;
+  if (diff_form == 0) {
     out = std::move(content);
     return true;
   }
   if (old == nullptr) return false;
   try {
-    return ApplyWithProductCode(*old, content, out);
+    return ApplyWithProductCode(*old, content, out, diff_form);
   } catch (const std::runtime_error&) {  // "Cannot load page"
     return false;
   }
+}
+
+std::string RebuildWithProductCode(int comp_form, int diff_form, const std::vector<uint8_t>& old,
+                                   const std::vector<uint8_t>& payload, std::vector<uint8_t>& out,
+                                   uint64_t diff_size) {
+  if (diff_form != 0 && diff_size != kAnySize) {
+    Bytes content = payload;
+    if (comp_form != 0 && !InflateWithProductCode(payload, content, comp_form))
+      return "payload does not inflate";
+    if (content.size() != diff_size) return "inflated diff size differs from diff_size";
+  }
+  if (!DecodePayload(comp_form, diff_form, payload, &old, out))
+    return "payload does not decode with the patcher's code";
+  return {};
+}
+
+std::string RebuildFromShippedDiff(const std::vector<uint8_t>& old,
+                                   const std::vector<uint8_t>& shipped, std::vector<uint8_t>& out) {
+  const bool stream_diff = shipped.size() >= sizeof diff::kStreamDiffMagic &&
+                           std::memcmp(shipped.data(), diff::kStreamDiffMagic,
+                                       sizeof diff::kStreamDiffMagic) == 0;
+  if (stream_diff) return RebuildWithProductCode(0, 2, old, shipped, out);
+  const bool zlib = shipped.size() >= 2 && shipped[0] == 0x78 &&
+                    ((shipped[0] << 8) | shipped[1]) % 31 == 0;
+  return RebuildWithProductCode(zlib ? 1 : 0, 1, old, shipped, out);
 }
 
 CheckResult SelfCheck(const PatchPlan& plan, const fs::path& resources, bool show_progress) {

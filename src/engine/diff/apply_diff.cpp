@@ -3,12 +3,14 @@
 #include "engine/diff/buffered_writer.h"
 #include "engine/diff/decode_diff.h"
 #include "engine/diff/paged_reader.h"
+#include "engine/diff/stream_diff.h"
 #include "os/files.h"
 
 namespace vard {
 
 bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
-               const std::wstring& diff_path, ProgressNode* node, std::uint32_t* crc) {
+               const std::wstring& diff_path, ProgressNode* node, std::uint32_t* crc, int form,
+               std::uint64_t new_size) {
   try {
     DeletePath(new_path);
     if (PathExists(new_path)) return false;
@@ -20,7 +22,15 @@ bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
     if (!diff_reader.Open(diff_path)) return false;
     bool ok = false;
     try {
-      ok = diff::DecodeDiff(writer, old_reader, diff_reader);
+      if (form == 2) {
+        // One reader per stream, so that each keeps its own page.
+        PagedReader differences, extra;
+        ok = differences.Open(diff_path) && extra.Open(diff_path) &&
+             diff::DecodeStreamDiff(writer, old_reader, diff_reader, differences, extra,
+                                    new_size);
+      } else {
+        ok = diff::DecodeDiff(writer, old_reader, diff_reader);
+      }
     } catch (...) {
       ok = false;
     }

@@ -15,8 +15,14 @@ class ProgressNode;
 // failed write give false, leaving a partial new file for the caller to delete. Memory:
 // three 1 MiB buffers whatever the file sizes; 64-bit sizes and positions. When crc is
 // given it receives the CRC-32 of what was written, taken while writing.
+//
+// form 2 selects the stream diff (engine/diff/stream_diff.h), which must rebuild exactly
+// new_size bytes (unless ~0); its memory: the old page, three pages of the diff (one per
+// stream), the output buffer (five 1 MiB buffers) and three stream decoders of at most
+// kXzMemoryLimit (10 MiB) and 64 KiB each, 36 MiB at most in all.
 bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
                const std::wstring& diff_path, ProgressNode* node,
-               std::uint32_t* crc = nullptr);
+               std::uint32_t* crc = nullptr, int form = 1,
+               std::uint64_t new_size = ~std::uint64_t{0});
 
 }  // namespace vard

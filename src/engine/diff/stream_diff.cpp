@@ -1,0 +1,121 @@
+#include "engine/diff/stream_diff.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "engine/xz_stream.h"
+
+namespace vard::diff {
+
+bool ParseStreamDiffHeader(const unsigned char* bytes, std::uint64_t total_size,
+                           StreamDiffHeader& header) {
+  if (total_size < kStreamDiffHeaderSize) return false;
+  if (std::memcmp(bytes, kStreamDiffMagic, sizeof kStreamDiffMagic) != 0) return false;
+  header.new_size = GetLe64(bytes + 4);
+  std::uint64_t end = kStreamDiffHeaderSize;
+  for (int i = 0; i < 3; ++i) {
+    header.lengths[i] = GetLe64(bytes + 12 + 8 * i);
+    if (header.lengths[i] > total_size - end) return false;
+    end += header.lengths[i];
+  }
+  return end == total_size;
+}
+
+namespace {
+
+constexpr std::size_t kScratch = std::size_t{64} << 10;
+
+// add new bytes: old bytes plus differences.
+bool AddRun(std::uint64_t count, DiffWriter& out, DiffReader& old, XzReader& differences,
+            unsigned char* scratch) {
+  while (count > 0) {
+    const unsigned char* delta = nullptr;
+    std::size_t n = differences.Peek(delta);
+    if (n == 0) return false;
+    if (n > count) n = static_cast<std::size_t>(count);
+    if (n > kScratch) n = kScratch;
+    const unsigned char* base = nullptr;
+    const std::size_t m = old.Peek(base, n);
+    if (m == 0) return false;
+    for (std::size_t i = 0; i < m; ++i) scratch[i] = static_cast<unsigned char>(base[i] + delta[i]);
+    if (!out.Write(scratch, m)) return false;
+    differences.Take(m);
+    old.Skip(m);
+    count -= m;
+  }
+  return true;
+}
+
+bool ExtraRun(std::uint64_t count, DiffWriter& out, XzReader& extra) {
+  while (count > 0) {
+    const unsigned char* data = nullptr;
+    std::size_t n = extra.Peek(data);
+    if (n == 0) return false;
+    if (n > count) n = static_cast<std::size_t>(count);
+    if (!out.Write(data, n)) return false;
+    extra.Take(n);
+    count -= n;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DecodeStreamDiff(DiffWriter& out, DiffReader& old, DiffReader& commands,
+                      DiffReader& differences, DiffReader& extra,
+                      std::uint64_t expected_new_size) {
+  unsigned char head[kStreamDiffHeaderSize];
+  commands.set_position(0);
+  for (unsigned char& b : head) {
+    const int c = commands.NextByte();
+    if (c < 0) return false;
+    b = static_cast<unsigned char>(c);
+  }
+  StreamDiffHeader header;
+  if (!ParseStreamDiffHeader(head, commands.size(), header)) return false;
+  if (expected_new_size != kAnyNewSize && header.new_size != expected_new_size) return false;
+
+  const std::uint64_t start = kStreamDiffHeaderSize;
+  differences.set_position(start + header.lengths[0]);
+  extra.set_position(start + header.lengths[0] + header.lengths[1]);
+  XzReader command_stream, difference_stream, extra_stream;
+  std::unique_ptr<unsigned char[]> scratch(new (std::nothrow) unsigned char[kScratch]);
+  if (!scratch || !command_stream.Start(commands, header.lengths[0]) ||
+      !difference_stream.Start(differences, header.lengths[1]) ||
+      !extra_stream.Start(extra, header.lengths[2])) {
+    return false;
+  }
+
+  old.set_position(0);
+  std::uint64_t left = header.new_size;
+  for (;;) {
+    const unsigned char* peek = nullptr;
+    if (command_stream.Peek(peek) == 0) {
+      if (command_stream.failed()) return false;
+      break;
+    }
+    unsigned char record[kStreamDiffRecordSize];
+    if (!command_stream.ReadExactly(record, sizeof record)) return false;
+    const std::uint64_t add = GetLe64(record);
+    const std::uint64_t extra_count = GetLe64(record + 8);
+    const std::uint64_t seek = GetLe64(record + 16);  // two's complement
+
+    const std::uint64_t pos = old.position();  // never beyond the old size
+    if (add > left || add > old.size() - pos) return false;
+    if (!AddRun(add, out, old, difference_stream, scratch.get())) return false;
+    left -= add;
+    if (extra_count > left) return false;
+    if (!ExtraRun(extra_count, out, extra_stream)) return false;
+    left -= extra_count;
+    const std::uint64_t at = old.position();
+    const std::uint64_t moved = at + seek;  // wraps for negative seeks
+    const bool backwards = (seek >> 63) != 0;
+    if (backwards ? moved > at : (moved < at || moved > old.size())) return false;
+    old.set_position(moved);
+  }
+  return left == 0 && command_stream.Finished() && difference_stream.Finished() &&
+         extra_stream.Finished();
+}
+
+}  // namespace vard::diff

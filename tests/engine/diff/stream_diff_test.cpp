@@ -1,0 +1,179 @@
+// The stream-diff decoder against hand-built containers: the record semantics (old bytes
+// plus differences, extra bytes, seeks both ways) and malformed containers that must fail
+// at once without writing past the new size.
+#include "engine/diff/stream_diff.h"
+
+#include <gtest/gtest.h>
+#include <lzma.h>
+
+#include <cstring>
+#include <vector>
+
+#include "engine/xz_stream.h"
+
+namespace vard::diff {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes Xz(const Bytes& raw, std::uint32_t dict = 1u << 16) {
+  lzma_options_lzma options;
+  lzma_lzma_preset(&options, 0);
+  options.dict_size = dict;
+  const lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  Bytes out(lzma_stream_buffer_bound(raw.size()));
+  std::size_t size = 0;
+  EXPECT_EQ(lzma_stream_buffer_encode(const_cast<lzma_filter*>(filters), LZMA_CHECK_CRC32,
+                                      nullptr, raw.data(), raw.size(), out.data(), &size,
+                                      out.size()),
+            LZMA_OK);
+  out.resize(size);
+  return out;
+}
+
+struct Record {
+  std::uint64_t add, extra;
+  std::int64_t seek;
+};
+
+Bytes Commands(std::initializer_list<Record> records) {
+  Bytes raw;
+  for (const Record& r : records) {
+    unsigned char b[kStreamDiffRecordSize];
+    PutLe64(b, r.add);
+    PutLe64(b + 8, r.extra);
+    PutLe64(b + 16, static_cast<std::uint64_t>(r.seek));
+    raw.insert(raw.end(), b, b + sizeof b);
+  }
+  return raw;
+}
+
+Bytes Container(std::uint64_t new_size, const Bytes& commands, const Bytes& differences,
+                const Bytes& extra) {
+  Bytes out(kStreamDiffHeaderSize);
+  std::memcpy(out.data(), kStreamDiffMagic, 4);
+  PutLe64(out.data() + 4, new_size);
+  const Bytes streams[3] = {Xz(commands), Xz(differences), Xz(extra)};
+  for (int i = 0; i < 3; ++i) {
+    PutLe64(out.data() + 12 + 8 * i, streams[i].size());
+    out.insert(out.end(), streams[i].begin(), streams[i].end());
+  }
+  return out;
+}
+
+struct Decoded {
+  bool ok = false;
+  Bytes out;
+};
+
+Decoded Decode(const Bytes& old, const Bytes& diff, std::uint64_t expected = kAnyNewSize) {
+  MemoryDiffReader old_reader(old.data(), old.size());
+  MemoryDiffReader a(diff.data(), diff.size()), b(diff.data(), diff.size()),
+      c(diff.data(), diff.size());
+  VectorDiffWriter writer;
+  Decoded result;
+  result.ok = DecodeStreamDiff(writer, old_reader, a, b, c, expected);
+  EXPECT_TRUE(writer.Flush());
+  result.out = writer.bytes();
+  return result;
+}
+
+const Bytes kOld = {10, 20, 30, 40, 50, 60, 70, 80};
+
+TEST(StreamDiff, RecordsAddDifferencesInsertExtraAndSeekBothWays) {
+  // 3 old bytes + {0, 1, 255}, then "xy", seek back to 1; 2 bytes unchanged; seek to 6,
+  // then the last 2 bytes; nothing extra.
+  const Bytes diff = Container(9, Commands({{3, 2, -2}, {2, 0, 3}, {2, 0, 0}}),
+                               {0, 1, 255, 0, 0, 0, 0}, {'x', 'y'});
+  const Decoded d = Decode(kOld, diff, 9);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.out, (Bytes{10, 21, 29, 'x', 'y', 20, 30, 70, 80}));
+}
+
+TEST(StreamDiff, EmptyNewFileAndEmptyOldFile) {
+  EXPECT_TRUE(Decode(kOld, Container(0, {}, {}, {})).ok);
+  const Decoded d = Decode({}, Container(3, Commands({{0, 3, 0}}), {}, {1, 2, 3}));
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.out, (Bytes{1, 2, 3}));
+}
+
+TEST(StreamDiff, SeeksMayReachBothEndsOfTheOldFileButNotBeyond) {
+  EXPECT_TRUE(Decode(kOld, Container(1, Commands({{0, 0, 8}, {0, 0, -8}, {1, 0, 0}}), {0}, {})).ok);
+  EXPECT_FALSE(Decode(kOld, Container(0, Commands({{0, 0, 9}}), {}, {})).ok);
+  EXPECT_FALSE(Decode(kOld, Container(0, Commands({{0, 0, -1}}), {}, {})).ok);
+  EXPECT_FALSE(Decode(kOld, Container(0, Commands({{0, 0, INT64_MIN}}), {}, {})).ok);
+  EXPECT_FALSE(Decode(kOld, Container(0, Commands({{0, 0, INT64_MAX}}), {}, {})).ok);
+}
+
+TEST(StreamDiff, RecordsThatReachOutsideTheFilesFailBeforeWriting) {
+  // add past the old file's end
+  Decoded d = Decode(kOld, Container(9, Commands({{9, 0, 0}}), Bytes(9), {}));
+  EXPECT_FALSE(d.ok);
+  EXPECT_TRUE(d.out.empty());
+  // more bytes than the new size, by add or by extra: nothing beyond it is written
+  d = Decode(kOld, Container(2, Commands({{2, 0, 0}, {1, 0, 0}}), Bytes(3), {}));
+  EXPECT_FALSE(d.ok);
+  EXPECT_EQ(d.out.size(), 2u);
+  d = Decode(kOld, Container(2, Commands({{0, ~std::uint64_t{0}, 0}}), {}, Bytes(5)));
+  EXPECT_FALSE(d.ok);
+  EXPECT_TRUE(d.out.empty());
+}
+
+TEST(StreamDiff, StreamsMustMatchTheRecordsExactly) {
+  // too few difference or extra bytes
+  EXPECT_FALSE(Decode(kOld, Container(3, Commands({{3, 0, 0}}), {0, 0}, {})).ok);
+  EXPECT_FALSE(Decode(kOld, Container(3, Commands({{0, 3, 0}}), {}, {1, 2})).ok);
+  // bytes left over in a stream
+  EXPECT_FALSE(Decode(kOld, Container(1, Commands({{1, 0, 0}}), {0, 0}, {})).ok);
+  EXPECT_FALSE(Decode(kOld, Container(1, Commands({{0, 1, 0}}), {}, {1, 2})).ok);
+  // a record cut short
+  Bytes commands = Commands({{1, 0, 0}});
+  commands.pop_back();
+  EXPECT_FALSE(Decode(kOld, Container(1, commands, {0}, {})).ok);
+  // fewer bytes than the header's new size, or a size other than the entry's
+  EXPECT_FALSE(Decode(kOld, Container(4, Commands({{1, 0, 0}}), {0}, {})).ok);
+  EXPECT_FALSE(Decode(kOld, Container(1, Commands({{1, 0, 0}}), {0}, {}), 2).ok);
+}
+
+TEST(StreamDiff, BadContainersFail) {
+  const Bytes good = Container(1, Commands({{1, 0, 0}}), {0}, {});
+  ASSERT_TRUE(Decode(kOld, good).ok);
+  Bytes bad = good;
+  bad[0] = 'W';  // magic
+  EXPECT_FALSE(Decode(kOld, bad).ok);
+  bad = good;
+  bad.push_back(0);  // a byte after the last stream
+  EXPECT_FALSE(Decode(kOld, bad).ok);
+  bad = good;
+  bad.pop_back();  // the last stream cut short
+  EXPECT_FALSE(Decode(kOld, bad).ok);
+  bad = good;
+  PutLe64(bad.data() + 12, ~std::uint64_t{0});  // lengths that overflow
+  EXPECT_FALSE(Decode(kOld, bad).ok);
+  EXPECT_FALSE(Decode(kOld, Bytes(good.begin(), good.begin() + 20)).ok);
+  // every single corrupted byte of the streams is caught by the format or its checks
+  for (std::size_t i = kStreamDiffHeaderSize; i < good.size(); ++i) {
+    bad = good;
+    bad[i] ^= 0x55;
+    const Decoded d = Decode(kOld, bad);
+    EXPECT_FALSE(d.ok && d.out != Bytes{10}) << i;
+  }
+}
+
+TEST(StreamDiff, StreamsNeedingMoreMemoryThanTheLimitAreRefused) {
+  Bytes diff = Container(1, Commands({{1, 0, 0}}), {0}, {});
+  const Bytes big = Xz({0}, 64u << 20);  // a 64 MiB dictionary
+  Bytes out(kStreamDiffHeaderSize);
+  std::memcpy(out.data(), diff.data(), kStreamDiffHeaderSize);
+  const std::size_t commands = GetLe64(diff.data() + 12);
+  PutLe64(out.data() + 20, big.size());
+  out.insert(out.end(), diff.begin() + kStreamDiffHeaderSize,
+             diff.begin() + kStreamDiffHeaderSize + static_cast<std::ptrdiff_t>(commands));
+  out.insert(out.end(), big.begin(), big.end());
+  out.insert(out.end(), diff.end() - static_cast<std::ptrdiff_t>(GetLe64(diff.data() + 28)),
+             diff.end());
+  EXPECT_FALSE(Decode(kOld, out).ok);
+}
+
+}  // namespace
+}  // namespace vard::diff

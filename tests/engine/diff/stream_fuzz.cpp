@@ -1,0 +1,123 @@
+// Fuzz target of the stream-diff decoder. Input: one byte n, n bytes of old file, then a
+// flags byte. Flags bit 0 set: the rest, after the magic, is taken as a container as it is
+// (header and compressed streams at the mercy of the input). Otherwise the rest describes
+// the three streams before compression: a byte c of command triples and a byte d of
+// difference bytes, then 3c bytes that become records (add = x % 16, extra = y % 16,
+// seek = z as signed), d difference bytes and the extra bytes; they are compressed and
+// packed (flags bit 1: the command stream loses its last byte; bit 2: the header's new
+// size is flags >> 3 instead of the records' sum). The decoder must agree with a plain
+// reading of the records, and never write beyond the header's new size.
+#include <lzma.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "engine/diff/stream_diff.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using namespace vard::diff;
+
+Bytes Xz(const Bytes& raw) {
+  Bytes out(lzma_stream_buffer_bound(raw.size()));
+  std::size_t size = 0;
+  if (lzma_easy_buffer_encode(0, LZMA_CHECK_CRC32, nullptr, raw.data(), raw.size(), out.data(),
+                              &size, out.size()) != LZMA_OK)
+    std::abort();
+  out.resize(size);
+  return out;
+}
+
+struct Record {
+  std::uint64_t add, extra;
+  std::int64_t seek;
+};
+
+// The records read plainly; false where the decoder must fail.
+bool Reference(const Bytes& old, const std::vector<Record>& records, const Bytes& differences,
+               const Bytes& extra, std::uint64_t new_size, bool cut, Bytes& out) {
+  std::size_t pos = 0, d = 0, e = 0;
+  for (const Record& r : records) {
+    if (r.add > old.size() - pos || r.add > differences.size() - d) return false;
+    for (std::uint64_t i = 0; i < r.add; ++i)
+      out.push_back(static_cast<unsigned char>(old[pos++] + differences[d++]));
+    if (r.extra > extra.size() - e) return false;
+    for (std::uint64_t i = 0; i < r.extra; ++i) out.push_back(extra[e++]);
+    if (out.size() > new_size) return false;
+    const std::int64_t to = static_cast<std::int64_t>(pos) + r.seek;
+    if (to < 0 || to > static_cast<std::int64_t>(old.size())) return false;
+    pos = static_cast<std::size_t>(to);
+  }
+  return !cut && out.size() == new_size && d == differences.size() && e == extra.size();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
+  if (size < 2) return 0;
+  std::size_t old_size = input[0];
+  if (old_size > size - 2) old_size = size - 2;
+  const Bytes old(input + 1, input + 1 + old_size);
+  const unsigned flags = input[1 + old_size];
+  const std::uint8_t* rest = input + 2 + old_size;
+  std::size_t left = size - 2 - old_size;
+
+  Bytes container;
+  Bytes expected;
+  bool expected_ok = false;
+  bool check = false;
+  if (flags & 1) {
+    container.assign(kStreamDiffMagic, kStreamDiffMagic + 4);
+    container.insert(container.end(), rest, rest + left);
+  } else {
+    if (left < 2) return 0;
+    const std::size_t triples = rest[0], ndiff = rest[1];
+    rest += 2;
+    left -= 2;
+    std::vector<Record> records;
+    Bytes commands;
+    for (std::size_t i = 0; i < triples && left >= 3; ++i, rest += 3, left -= 3) {
+      const Record r{rest[0] % 16u, rest[1] % 16u, static_cast<std::int8_t>(rest[2])};
+      records.push_back(r);
+      unsigned char b[kStreamDiffRecordSize];
+      PutLe64(b, r.add);
+      PutLe64(b + 8, r.extra);
+      PutLe64(b + 16, static_cast<std::uint64_t>(r.seek));
+      commands.insert(commands.end(), b, b + sizeof b);
+    }
+    const std::size_t nd = ndiff < left ? ndiff : left;
+    const Bytes differences(rest, rest + nd);
+    const Bytes extra(rest + nd, rest + left);
+    const bool cut = (flags & 2) && !commands.empty();
+    if (cut) commands.pop_back();
+    std::uint64_t new_size = 0;
+    for (const Record& r : records) new_size += r.add + r.extra;
+    if (flags & 4) new_size = flags >> 3;
+    container.assign(kStreamDiffHeaderSize, 0);
+    std::memcpy(container.data(), kStreamDiffMagic, 4);
+    PutLe64(container.data() + 4, new_size);
+    const Bytes streams[3] = {Xz(commands), Xz(differences), Xz(extra)};
+    for (int i = 0; i < 3; ++i) {
+      PutLe64(container.data() + 12 + 8 * i, streams[i].size());
+      container.insert(container.end(), streams[i].begin(), streams[i].end());
+    }
+    expected_ok = Reference(old, records, differences, extra, new_size, cut, expected);
+    check = true;
+  }
+
+  MemoryDiffReader old_reader(old.data(), old.size());
+  MemoryDiffReader a(container.data(), container.size()), b(container.data(), container.size()),
+      c(container.data(), container.size());
+  VectorDiffWriter writer;
+  const bool ok = DecodeStreamDiff(writer, old_reader, a, b, c);
+  if (!writer.Flush()) std::abort();
+  if (container.size() >= kStreamDiffHeaderSize &&
+      writer.bytes().size() > GetLe64(container.data() + 4))
+    std::abort();
+  if (check && (ok != expected_ok || (ok && writer.bytes() != expected))) std::abort();
+  return 0;
+}
