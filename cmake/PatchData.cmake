@@ -61,6 +61,7 @@ set(VARD_PATCH_DATA_RC ${_out}/resources/patch_data.rc)
 add_custom_command(OUTPUT ${VARD_PATCH_DATA_RC}
   COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/demo/make_demo.py ${_demo}
   COMMAND ${_mkpatch} build ${_demo}/demo.toml --out ${_out} --resources-only
+    --diff-format ${VARD_DIFF_FORMAT}
   DEPENDS ${_mkpatch} vard_native_mkpatch ${PROJECT_SOURCE_DIR}/demo/make_demo.py
     ${PROJECT_SOURCE_DIR}/demo/make_art.py ${PROJECT_SOURCE_DIR}/scripts/make_skins.py
     ${PROJECT_SOURCE_DIR}/demo/demo.toml

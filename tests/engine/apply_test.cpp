@@ -34,6 +34,7 @@ using test::WriteFileBytes;
 
 enum : std::int32_t {
   kOld = 1001, kNew, kDiff, kDiffZ, kNewZ, kSameOld, kSameNew, kSameDiffZ, kHugeDiff,
+  kStreamDiff, kBadStreamDiff, kNewXz,
   kNoSuchPayload = 999,
 };
 
@@ -148,6 +149,38 @@ TEST_F(ApplyEntryTest, UpdatesByDiffAndWholeFileCompressedOrNot) {
     EXPECT_TRUE(NoStagingFiles());
     EXPECT_TRUE(Complete(e));
   }
+}
+
+TEST_F(ApplyEntryTest, StreamDiffAndXzPayloadsApply) {
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  FileEntry& diffed = Update(kStreamDiff, false, true);
+  diffed.diff_form = 2;
+  ASSERT_EQ(ApplyEntry(diffed), ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == new_);
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  FileEntry& whole = Update(kNewXz, true, false);
+  whole.comp_form = 2;
+  ASSERT_EQ(ApplyEntry(whole), ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == new_);
+  EXPECT_TRUE(NoStagingFiles());
+}
+
+TEST_F(ApplyEntryTest, MalformedStreamDiffOrXzFailsWithTheOldFileIntact) {
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  FileEntry& corrupt = Update(kBadStreamDiff, false, true);
+  corrupt.diff_form = 2;
+  EXPECT_EQ(ApplyEntry(corrupt), ApplyResult::DiskError);
+  // A good stream diff for an entry of another size, and a zlib payload read as xz.
+  FileEntry& other_size = Update(kStreamDiff, false, true);
+  other_size.diff_form = 2;
+  other_size.size = std::to_string(new_.size() + 1);
+  EXPECT_EQ(ApplyEntry(other_size), ApplyResult::DiskError);
+  FileEntry& not_xz = Update(kNewZ, true, false);
+  not_xz.comp_form = 2;
+  EXPECT_EQ(ApplyEntry(not_xz), ApplyResult::DiskError);
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_);
+  EXPECT_TRUE(NoStagingFiles());
+  EXPECT_FALSE(Complete(corrupt));
 }
 
 TEST_F(ApplyEntryTest, FileAlreadyUpdatedIsLeftAlone) {

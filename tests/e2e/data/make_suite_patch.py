@@ -2,7 +2,7 @@
 """Writes the small game of the whole-run scenarios (suite*.json), builds its patch with
 mkpatch and writes the trees those scenarios install and expect.
 
-usage: make_suite_patch.py MKPATCH OUT
+usage: make_suite_patch.py MKPATCH OUT [DIFF_FORMAT]   (mkpatch --diff-format, default 2)
 
 Written below OUT (deterministic: the same bytes on every run):
   game/1.00/<pack>, game/1.01/<pack>   the packs "base" and one per language
@@ -118,6 +118,7 @@ new = "game/1.01/{0}"
 
 def main():
     mkpatch, out = sys.argv[1], sys.argv[2]
+    diff_format = sys.argv[3] if len(sys.argv) > 3 else "2"
     if os.path.exists(out):
         shutil.rmtree(out)
     for version in ("1.00", "1.01"):
@@ -129,7 +130,8 @@ def main():
     with open(project, "w") as f:
         f.write(PROJECT + "".join(SECTION.format(language) for language in LANGUAGES))
     subprocess.run([mkpatch, "build", project, "--out", os.path.join(out, "patch"),
-                    "--resources-only"], check=True, stdout=subprocess.DEVNULL)
+                    "--resources-only", "--diff-format", diff_format], check=True,
+                   stdout=subprocess.DEVNULL)
 
     trees = os.path.join(out, "trees")
     old = {"base": "1.00", **{language: "1.00" for language in LANGUAGES}}
