@@ -3,7 +3,11 @@
 #include <libdeflate.h>
 #include <lzma.h>
 
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <stdexcept>
 
 #include "engine/xz_stream.h"
@@ -54,15 +58,13 @@ std::vector<uint8_t> RunXz(const std::vector<uint8_t>& bytes, const lzma_filter*
   return out;
 }
 
-}  // namespace
-
-std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind) {
+lzma_options_lzma XzOptions(XzKind kind, uint64_t size) {
   lzma_options_lzma options;
   if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME))
     throw std::runtime_error("xz preset missing");
   // The decoder's memory follows the dictionary: no larger than the data or the cap.
   uint32_t dictionary = LZMA_DICT_SIZE_MIN;
-  while (dictionary < bytes.size() && dictionary < kXzDictionaryCap) dictionary *= 2;
+  while (dictionary < size && dictionary < kXzDictionaryCap) dictionary *= 2;
   options.dict_size = dictionary < kXzDictionaryCap ? dictionary : kXzDictionaryCap;
   if (kind == XzKind::Bytes) {
     // Measured on the difference streams of real executables: one bit of literal
@@ -71,6 +73,109 @@ std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind) 
     options.lp = 0;
     options.pb = 0;
   }
+  return options;
+}
+
+}  // namespace
+
+struct XzPipe::State {
+  lzma_options_lzma options;
+  lzma_stream stream = LZMA_STREAM_INIT;
+  std::vector<uint8_t> out;
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::deque<std::vector<uint8_t>> queue;
+  bool finishing = false;
+  bool failed = false;
+  std::thread thread;
+
+  // Runs lzma_code over one piece (or the end), growing the output as needed.
+  bool Code(const std::vector<uint8_t>* piece) {
+    stream.next_in = piece != nullptr ? piece->data() : nullptr;
+    stream.avail_in = piece != nullptr ? piece->size() : 0;
+    for (;;) {
+      if (stream.avail_out == 0) {
+        const size_t used = out.size();
+        out.resize(used + (size_t{1} << 20));
+        stream.next_out = out.data() + used;
+        stream.avail_out = out.size() - used;
+      }
+      const lzma_ret result = lzma_code(&stream, piece != nullptr ? LZMA_RUN : LZMA_FINISH);
+      if (piece == nullptr && result == LZMA_STREAM_END) {
+        out.resize(out.size() - stream.avail_out);
+        return true;
+      }
+      if (result != LZMA_OK) return false;
+      if (piece != nullptr && stream.avail_in == 0) return true;
+    }
+  }
+
+  void Run() {
+    for (;;) {
+      std::vector<uint8_t> piece;
+      bool end = false;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        ready.wait(lock, [&] { return !queue.empty() || finishing; });
+        if (!queue.empty()) {
+          piece = std::move(queue.front());
+          queue.pop_front();
+        } else {
+          end = true;
+        }
+      }
+      if (!(end ? Code(nullptr) : Code(&piece))) {
+        failed = true;
+        return;
+      }
+      if (end) return;
+    }
+  }
+};
+
+XzPipe::XzPipe(XzKind kind, uint64_t size_hint) : state_(new State) {
+  state_->options = XzOptions(kind, size_hint);
+  const lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &state_->options},
+                                 {LZMA_VLI_UNKNOWN, nullptr}};
+  if (lzma_stream_encoder(&state_->stream, filters, LZMA_CHECK_CRC32) != LZMA_OK)
+    throw std::runtime_error("cannot start the xz encoder");
+  state_->thread = std::thread([s = state_.get()] { s->Run(); });
+}
+
+XzPipe::~XzPipe() {
+  if (state_->thread.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->finishing = true;
+    }
+    state_->ready.notify_one();
+    state_->thread.join();
+  }
+  lzma_end(&state_->stream);
+}
+
+void XzPipe::Append(std::vector<uint8_t>& piece) {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->queue.push_back(std::move(piece));
+  }
+  piece.clear();
+  state_->ready.notify_one();
+}
+
+std::vector<uint8_t> XzPipe::Finish() {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->finishing = true;
+  }
+  state_->ready.notify_one();
+  state_->thread.join();
+  if (state_->failed) throw std::runtime_error("xz compression failed");
+  return std::move(state_->out);
+}
+
+std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind) {
+  lzma_options_lzma options = XzOptions(kind, bytes.size());
   const lzma_filter plain[] = {{LZMA_FILTER_LZMA2, &options},
                                {LZMA_VLI_UNKNOWN, nullptr}};
   std::vector<uint8_t> best = RunXz(bytes, plain);

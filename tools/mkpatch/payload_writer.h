@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace vard::mkpatch {
@@ -21,6 +22,25 @@ struct Payload {
 // strongest preset with the dictionary capped at kXzDictionaryCap, and a CRC-32 check.
 enum class XzKind { Bytes, Records, Whole };
 std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind);
+
+// The same compression (Bytes or Records) on a thread of its own, fed in pieces while the
+// data is still being made, so that compressing overlaps making. size_hint bounds the
+// total (it sets the dictionary as CompressXz would for that size).
+class XzPipe {
+ public:
+  XzPipe(XzKind kind, uint64_t size_hint);
+  ~XzPipe();
+  XzPipe(const XzPipe&) = delete;
+  XzPipe& operator=(const XzPipe&) = delete;
+  // Hands a piece over (moved out, left empty).
+  void Append(std::vector<uint8_t>& piece);
+  // Ends the stream and returns it; throws when compression failed.
+  std::vector<uint8_t> Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // zlib format (header 0x78 0xDA, Adler-32 trailer), libdeflate level 12.
 std::vector<uint8_t> CompressZlib(const uint8_t* data, size_t size);

@@ -21,8 +21,9 @@ constexpr size_t kSwitchMargin = 8;
 
 }  // namespace
 
-StreamDiffParts SplitStreamDiff(const uint8_t* old_data, size_t old_size,
-                                const uint8_t* new_data, size_t new_size) {
+StreamDiffParts SplitStreamDiff(
+    const uint8_t* old_data, size_t old_size, const uint8_t* new_data, size_t new_size,
+    const std::function<void(std::vector<uint8_t>&)>& on_differences) {
   StreamDiffParts parts;
   const MatchFinder finder(old_data, old_size);
   // All positions as signed 64-bit: offsets between the files can be negative.
@@ -104,16 +105,25 @@ StreamDiffParts SplitStreamDiff(const uint8_t* old_data, size_t old_size,
     last_scan = scan - backward;
     last_pos = pos - backward;
     last_offset = pos - scan;
+    if (on_differences && parts.differences.size() >= (size_t{1} << 20)) {
+      on_differences(parts.differences);
+      parts.differences.clear();
+    }
   }
   return parts;
 }
 
 std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
                                       const uint8_t* new_data, size_t new_size) {
-  const StreamDiffParts parts = SplitStreamDiff(old_data, old_size, new_data, new_size);
+  // The difference stream, as long as the aligned part of the new file, is compressed
+  // on a second thread while matching goes on.
+  XzPipe differences(XzKind::Bytes, new_size);
+  StreamDiffParts parts = SplitStreamDiff(old_data, old_size, new_data, new_size,
+                                          [&](std::vector<uint8_t>& piece) { differences.Append(piece); });
+  differences.Append(parts.differences);
   const std::vector<uint8_t> streams[3] = {
       CompressXz(parts.commands, XzKind::Records),
-      CompressXz(parts.differences, XzKind::Bytes),
+      differences.Finish(),
       CompressXz(parts.extra, XzKind::Bytes),
   };
   std::vector<uint8_t> out(diff::kStreamDiffHeaderSize);

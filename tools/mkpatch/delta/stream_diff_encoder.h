@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace vard::mkpatch {
@@ -18,8 +19,12 @@ struct StreamDiffParts {
 
 // Splits new into records against old (any sizes, either may be empty). Deterministic.
 // Memory: the suffix array (4 bytes per old byte, 8 from 2 GiB on) plus the streams.
-StreamDiffParts SplitStreamDiff(const uint8_t* old_data, size_t old_size,
-                                const uint8_t* new_data, size_t new_size);
+// When on_differences is given, it is called with the difference bytes made so far each
+// time they pass 1 MiB, and takes them (the vector is cleared after the call): the caller
+// compresses them while matching goes on; the rest stays in the returned parts.
+StreamDiffParts SplitStreamDiff(
+    const uint8_t* old_data, size_t old_size, const uint8_t* new_data, size_t new_size,
+    const std::function<void(std::vector<uint8_t>&)>& on_differences = nullptr);
 
 // The whole container as a patch carries it: header and the three compressed streams.
 std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
