@@ -101,14 +101,15 @@ TEST(EntryEncoder, FormatOneUsesOnlyZlibAndTheEscapedDiff) {
   Bytes old, neu;
   ShiftedCode(rng, old, neu);
   const Bytes text(200000, 'a');
-  for (const EncodedEntry& e : {EncodeUpdatedFile(old, neu, EncodeOptions{1}),
-                                EncodeWholeFile(text, EncodeOptions{1}),
-                                EncodeUpdatedFile(Random(rng, 3000), text, EncodeOptions{1})}) {
+  const Bytes other = Random(rng, 3000);
+  for (const EncodedEntry& e : {EncodeEntry(&old, neu, false, EncodeOptions{1}),
+                                EncodeEntry(nullptr, text, false, EncodeOptions{1}),
+                                EncodeEntry(&other, text, true, EncodeOptions{1})}) {
     EXPECT_LE(e.payload.codec, 1);
     EXPECT_LE(e.diff_form, 1);
   }
   // The default takes xz for a whole file when it is smaller.
-  const EncodedEntry whole = EncodeWholeFile(text, EncodeOptions{2});
+  const EncodedEntry whole = EncodeEntry(nullptr, text, false, EncodeOptions{2});
   EXPECT_EQ(whole.payload.codec, 2);
   Bytes rebuilt;
   EXPECT_EQ(RebuildWithProductCode(2, 0, {}, whole.payload.data, rebuilt), "");
