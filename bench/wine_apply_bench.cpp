@@ -57,7 +57,7 @@ int wmain(int argc, wchar_t** argv) {
     copy_best = std::min(copy_best, Now() - start);
     DeleteFileW(out.c_str());
     start = Now();
-    if (!vard::ApplyDiff(out, old_path, diff_path, nullptr, form, size)) return 1;
+    if (!vard::ApplyDiff(out, old_path, diff_path, nullptr, nullptr, form, size)) return 1;
     apply_best = std::min(apply_best, Now() - start);
     std::uint64_t written = 0;
     if (!vard::QueryFileSize(out, written) || written != size) return 1;
