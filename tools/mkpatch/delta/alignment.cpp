@@ -1,5 +1,7 @@
 #include "mkpatch/delta/alignment.h"
 
+#include <algorithm>
+
 namespace vard::mkpatch {
 
 // The scan walks the new file looking for exact matches; bytes that keep agreeing with the
@@ -24,7 +26,9 @@ std::vector<AlignedRegion> AlignFiles(const uint8_t* old, size_t old_size, const
     size_t old_score = 0;
     size_t scsc = scan += len;
     for (; scan < new_size; ++scan) {
-      const Match m = finder.Longest(neu + scan, new_size - scan);
+      const int64_t hint = static_cast<int64_t>(scan) + last_offset;
+      const Match m = finder.Longest(neu + scan, new_size - scan,
+                                     hint < 0 ? 0 : std::min(static_cast<size_t>(hint), old_size));
       len = m.length;
       pos = m.old_pos;
       for (; scsc < scan + len; ++scsc)

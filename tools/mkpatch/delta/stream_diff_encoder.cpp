@@ -1,5 +1,7 @@
 #include "mkpatch/delta/stream_diff_encoder.h"
 
+#include <algorithm>
+
 #include "engine/diff/stream_diff.h"
 #include "mkpatch/delta/match_finder.h"
 #include "mkpatch/payload_writer.h"
@@ -36,7 +38,8 @@ StreamDiffParts SplitStreamDiff(
     int64_t old_score = 0;
     int64_t counted = scan += len;
     for (; scan < new_n; ++scan) {
-      const Match m = finder.Longest(new_data + scan, static_cast<size_t>(new_n - scan));
+      const Match m = finder.Longest(new_data + scan, static_cast<size_t>(new_n - scan),
+                                     static_cast<size_t>(std::clamp<int64_t>(scan + last_offset, 0, old_n)));
       pos = static_cast<int64_t>(m.old_pos);
       len = static_cast<int64_t>(m.length);
       for (; counted < scan + len; ++counted) {
