@@ -166,7 +166,10 @@ class Checker:
                 if field in want:
                     self.same("box %d %s" % (i, field), want[field], got[field])
             if "after_previous_ms" in want and i > 1:
-                gap = got["shown_ms"] - actual[i - 2]["closed_ms"]
+                # From the last moment the previous box was seen still up (its call had
+                # not returned, so the program's wait had not begun) to the first moment
+                # this one was seen: never shorter than the program's wait.
+                gap = got["shown_ms"] - actual[i - 2]["open_ms"]
                 if gap < want["after_previous_ms"]:
                     self.same("box %d shown at least %d ms after box %d closed"
                               % (i, want["after_previous_ms"], i - 1),

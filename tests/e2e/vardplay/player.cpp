@@ -20,6 +20,21 @@ struct SeenWindow {
   bool visible = false;
 };
 
+// Milliseconds on the performance counter. Wine's GetTickCount64 reads a tick count that
+// the wineserver refreshes only now and then (every 16 ms at best, later under load), so
+// two readings of it can be short of the real interval by more than a tick.
+ULONGLONG NowMs() {
+  static const LONGLONG frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<ULONGLONG>(now.QuadPart / frequency * 1000 +
+                                now.QuadPart % frequency * 1000 / frequency);
+}
+
 struct Watch {
   DWORD pid = 0;
   std::vector<HWND> order;
@@ -39,7 +54,7 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
   if (fresh) {
     watch.order.push_back(window);
     w.cls = WindowClass(window);
-    w.first_ms = GetTickCount64() - watch.start;
+    w.first_ms = NowMs() - watch.start;
   }
   const std::string title = WindowText(window);
   if (!title.empty()) w.title = title;
@@ -50,11 +65,14 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
   return TRUE;
 }
 
-void ReportBox(const BoxView& box, int index, ULONGLONG shown_ms, ULONGLONG closed_ms,
-               int pressed, bool scripted, JsonWriter& json) {
+// shown_ms: the box was up by then. open_ms: it was still up then (the program's call
+// showing it had not returned yet). closed_ms: it was gone by then.
+void ReportBox(const BoxView& box, int index, ULONGLONG shown_ms, ULONGLONG open_ms,
+               ULONGLONG closed_ms, int pressed, bool scripted, JsonWriter& json) {
   json.BeginObject();
   json.Int("index", index);
   json.Int("shown_ms", static_cast<std::int64_t>(shown_ms));
+  json.Int("open_ms", static_cast<std::int64_t>(open_ms));
   json.Int("closed_ms", static_cast<std::int64_t>(closed_ms));
   json.String("caption", box.caption);
   json.String("text", box.text);
@@ -119,14 +137,14 @@ bool Play(const Script& script, JsonWriter& json) {
 
   Watch watch;
   watch.pid = started ? info.dwProcessId : 0;
-  watch.start = GetTickCount64();
+  watch.start = NowMs();
   bool timed_out = false;
   std::vector<bool> shot_taken(script.screenshots.size(), false);
   json.BeginArray("boxes");
   int box_count = 0;
   while (started) {
     const bool exited = WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0;
-    const ULONGLONG now = GetTickCount64() - watch.start;
+    const ULONGLONG now = NowMs() - watch.start;
     if (exited) break;
     if (now > script.timeout_ms) {
       timed_out = true;
@@ -150,13 +168,13 @@ bool Play(const Script& script, JsonWriter& json) {
     HWND box = watch.pending_box;
     watch.handled.insert(box);
     ++box_count;
-    const ULONGLONG shown = GetTickCount64() - watch.start;
+    const ULONGLONG shown = NowMs() - watch.start;
     Sleep(script.answer_delay_ms);  // let the box settle and paint
     const BoxView view = ReadBox(box);
     if (box_count == script.kill_at_box) {  // as a player ending the task would
       TerminateProcess(process.get(), 0xDEAD);
       WaitForSingleObject(process.get(), 5000);
-      ReportBox(view, box_count, shown, GetTickCount64() - watch.start, 0, false, json);
+      ReportBox(view, box_count, shown, shown, NowMs() - watch.start, 0, false, json);
       break;
     }
     for (size_t i = 0; i < script.screenshots.size(); ++i) {
@@ -177,9 +195,17 @@ bool Play(const Script& script, JsonWriter& json) {
     const int press = scripted                    ? answer->second
                       : script.default_answer != 0 ? script.default_answer
                                                    : SafestButton(view);
+    // The box stays up until it is answered. The time is read before each look that still
+    // finds it up: a wait the program starts once the box has returned starts after it.
+    ULONGLONG open = NowMs() - watch.start;
     PressButton(box, press);
-    for (int i = 0; i < 250 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(20);
-    ReportBox(view, box_count, shown, GetTickCount64() - watch.start, press, scripted, json);
+    for (int i = 0; i < 250; ++i) {
+      const ULONGLONG before = NowMs() - watch.start;
+      if (!IsWindow(box) || !IsWindowVisible(box)) break;
+      open = before;
+      Sleep(20);
+    }
+    ReportBox(view, box_count, shown, open, NowMs() - watch.start, press, scripted, json);
   }
   json.EndArray();
 
@@ -191,7 +217,7 @@ bool Play(const Script& script, JsonWriter& json) {
   char hex[16];
   wsprintfA(hex, "0x%08X", static_cast<unsigned>(code));
   json.String("exit_code_hex", hex);
-  json.Int("run_ms", static_cast<std::int64_t>(GetTickCount64() - watch.start));
+  json.Int("run_ms", static_cast<std::int64_t>(NowMs() - watch.start));
 
   json.BeginArray("windows");
   for (HWND w : watch.order) {
