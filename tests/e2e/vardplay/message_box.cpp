@@ -1,5 +1,7 @@
 #include "message_box.h"
 
+#include <utility>
+
 #include "screen.h"
 #include "text.h"
 
@@ -18,7 +20,44 @@ std::string WindowText(HWND window) {
   return Narrow(text);
 }
 
+namespace {
+
+// Whether the window or one of its visible children still waits for WM_PAINT.
+bool PaintPending(HWND box) {
+  if (GetUpdateRect(box, nullptr, FALSE)) return true;
+  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE)) return true;
+  return false;
+}
+
+bool Same(const Pixels& a, const Pixels& b) {
+  return a.width == b.width && a.height == b.height && a.bgrx == b.bgrx;
+}
+
+// Waits (at most 10 s) until the box has painted itself. A box is visible before its
+// thread has relabelled and painted it (under load, for a long while), and until then the
+// screen shows whatever lay there before, often another box.
+void AwaitPaint(HWND box) {
+  for (int i = 0; i < 500 && IsWindow(box) && PaintPending(box); ++i) Sleep(20);
+}
+
+// The area's pixels once two captures 100 ms apart agree (at most 5 s): the program's
+// thread hands what it painted to the X server when it next waits for messages.
+Pixels SettledPixels(const RECT& area) {
+  Pixels shown = CaptureScreen(area);
+  for (int i = 0; i < 50; ++i) {
+    Sleep(100);
+    Pixels again = CaptureScreen(area);
+    if (Same(shown, again)) break;
+    shown = std::move(again);
+  }
+  return shown;
+}
+
+}  // namespace
+
 BoxView ReadBox(HWND box) {
+  AwaitPaint(box);
   BoxView view;
   view.caption = WindowText(box);
   view.topmost = (GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
@@ -45,7 +84,7 @@ BoxView ReadBox(HWND box) {
   if (icon) {
     RECT r;
     GetWindowRect(icon, &r);
-    view.icon = IdentifyIcon(CaptureScreen(r), view.icon_difference);
+    view.icon = IdentifyIcon(SettledPixels(r), view.icon_difference);
   }
   return view;
 }
