@@ -2,6 +2,8 @@
 // refusals and errors shown to the player included, exits with code 0.
 #include <windows.h>
 
+#include <cstddef>
+
 #include "run/run_patch.h"
 
 namespace {
@@ -22,7 +24,29 @@ __attribute__((constructor(101))) void RestrictLibrarySearchToSystemFolder() {
   SetDllDirectoryW(L"");
 }
 
+// The loader's load-configuration structure. Its DependentLoadFlags field (Reserved1 in these
+// headers) makes systems that know it resolve the exe's imports, and every LoadLibrary call
+// without search flags, from the system folder alone, before any code of the exe runs. The
+// linker leaves the directory that names the structure empty; scripts/set_load_config.py
+// fills it in after the link. Every other field is zero: no security cookie to set up, no
+// table of exception handlers (the loader then treats the image as one without the
+// structure), the system's defaults for heaps and critical sections.
+constexpr IMAGE_LOAD_CONFIG_DIRECTORY LoadConfiguration() {
+  IMAGE_LOAD_CONFIG_DIRECTORY config{};
+  config.Size = sizeof config;
+  config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;
+  return config;
+}
+static_assert(offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, Reserved1) ==
+                  (sizeof(void*) == 8 ? 0x4E : 0x36),
+              "DependentLoadFlags is the 16-bit field after CSDVersion");
+
 }  // namespace
+
+// scripts/set_load_config.py finds the structure by this name ("__load_config_used" in
+// 32-bit symbol tables).
+extern "C" __attribute__((used)) const IMAGE_LOAD_CONFIG_DIRECTORY _load_config_used =
+    LoadConfiguration();
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   vard::RunGuarded();

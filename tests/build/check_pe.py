@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Static checks of a built patcher.exe: the DLLs it imports (from `objdump -p`) are all
 libraries that Windows always loads from its own folder, the exe restricts the search for
-every other library to the system folder (it looks SetDefaultDllDirectories up), and its
-resources hold the administrator manifest and icon 101.
+every other library to the system folder (it looks SetDefaultDllDirectories up, and its
+load configuration's DependentLoadFlags name the system folder), and its resources hold
+the administrator manifest and icon 101.
 
 usage: check_pe.py OBJDUMP EXE [--resource TYPE:ID ...] [--patch-rc RC]
                     [--version NAME=TEXT ...] [--file-version A.B.C.D] [--signed]
@@ -32,6 +33,7 @@ KNOWN_DLLS = {
     "shlwapi.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll", "imm32.dll",
     "rpcrt4.dll", "ws2_32.dll", "psapi.dll", "setupapi.dll",
 }
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST, RT_STRING, RT_VERSION = 3, 14, 24, 6, 16
 
 
@@ -94,6 +96,29 @@ def section_bytes(exe, name):
             rawsize, rawptr = struct.unpack_from("<II", data, s + 16)
             return data[rawptr:rawptr + rawsize]
     return b""
+
+
+def dependent_load_flags(exe):
+    """DependentLoadFlags of the load-configuration structure that data directory 10 names,
+    or None when the directory is empty, lies outside the sections or is too short for it."""
+    data = open(exe, "rb").read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    nsections = struct.unpack_from("<H", data, pe + 6)[0]
+    opt_size = struct.unpack_from("<H", data, pe + 20)[0]
+    opt = pe + 24
+    pe32 = struct.unpack_from("<H", data, opt)[0] == 0x10B
+    rva, dir_size = struct.unpack_from("<II", data, opt + (96 if pe32 else 112) + 10 * 8)
+    at = 0x36 if pe32 else 0x4E
+    if rva == 0 or dir_size < at + 2:
+        return None
+    for i in range(nsections):
+        s = opt + opt_size + 40 * i
+        vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
+        if va <= rva and rva + at + 2 <= va + min(vsize, rawsize):
+            config = data[rawptr + rva - va:rawptr + rva - va + at + 2]
+            size = struct.unpack_from("<I", config, 0)[0]
+            return struct.unpack_from("<H", config, at)[0] if size >= at + 2 else None
+    return None
 
 
 def resources(exe):
@@ -172,6 +197,12 @@ def main():
     # (debug information, which also names it, lives in other sections).
     if b"\0SetDefaultDllDirectories\0" not in section_bytes(exe, b".rdata"):
         failures.append("does not restrict the DLL search (no SetDefaultDllDirectories lookup)")
+    load_flags = dependent_load_flags(exe)
+    if load_flags is None:
+        failures.append("no load configuration with DependentLoadFlags")
+    elif not load_flags & LOAD_LIBRARY_SEARCH_SYSTEM32:
+        failures.append("DependentLoadFlags 0x%x do not restrict the search to the system "
+                        "folder" % load_flags)
     res = resources(exe)
     manifest = b"".join(res.get((RT_MANIFEST, 1), {}).values())
     if b'level="requireAdministrator"' not in manifest:
