@@ -115,6 +115,16 @@ class WindowsSaveFiles : public SaveFileSystem {
     return ListEntries(folder, "*", want_folders);
   }
 
+  std::wstring FullPath(const std::wstring& path) override {
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return std::wstring();
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return std::wstring();
+    full.resize(length);
+    return full;
+  }
+
   bool IsKeptSave(const std::wstring& path) override { return vard::IsKeptSave(path); }
 
   void Delete(const std::wstring& path) override { DeletePath(path); }

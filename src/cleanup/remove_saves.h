@@ -18,8 +18,9 @@ void RemoveSaves(const std::wstring& install_path, const std::wstring& product);
 
 // Deletes every file directly in directory\settings\profiles\<profile>\savegames\ that is
 // not a kept save. Sub-folders of a save folder and files directly in the profiles folder
-// are left alone; no folder of the chain, the directory itself included, may be a reparse
-// point, and no file that is one is deleted (WalkDataDirectory in save_walk.h).
+// are left alone; no folder of the chain from the volume's root down, the directory itself
+// included, may be a reparse point, and no file that is one is deleted (WalkDataDirectory
+// in save_walk.h). A directory whose own path passes through a link is left untouched.
 void CleanDataDirectory(const std::wstring& directory);
 
 // Names (not paths) of the folder's entries matching the ";"-separated patterns (UTF-8),

@@ -2,7 +2,9 @@
 // runs on. The patcher runs elevated and the folders it walks may be writable by others:
 // it never enters, and never deletes through, a reparse point (junction, symbolic link,
 // mount point). Only plain files found by walking plain folders below the data directory
-// are deleted, and every folder of the chain is held in place while the walk is below it.
+// are deleted. The folders above the data directory, up to its volume's root, must be
+// plain folders too: a link among them would carry the whole walk elsewhere. Every folder
+// of the chain below the volume's root is held in place while the walk is below it.
 #pragma once
 
 #include <cstdint>
@@ -33,12 +35,17 @@ class SaveFileSystem {
   virtual bool Attributes(const std::wstring& path, std::uint32_t& attributes) = 0;
   // Names of the folder's sub-folders or files, as ListEntries gives them with "*".
   virtual std::vector<std::wstring> List(const std::wstring& folder, bool want_folders) = 0;
+  // The absolute form of path, resolved as the system resolves it when opening it (relative
+  // to the current folder, "." and ".." taken out); empty when it cannot be resolved.
+  virtual std::wstring FullPath(const std::wstring& path) = 0;
   virtual bool IsKeptSave(const std::wstring& path) = 0;
   virtual void Delete(const std::wstring& path) = 0;
 };
 
 // Deletes every plain file that is not a kept save directly in the save folders
-// directory\settings\profiles\<profile>\savegames, entering only plain folders.
+// directory\settings\profiles\<profile>\savegames, entering only plain folders. Deletes
+// nothing when a folder above the directory is not a plain one or cannot be held, or when
+// the directory's absolute path names no volume (a drive, a share, \\?\ forms).
 void WalkDataDirectory(SaveFileSystem& files, const std::wstring& directory);
 
 }  // namespace vard

@@ -49,14 +49,25 @@ class MemoryFiles : public SaveFileSystem {
     }
     return names;
   }
+  // Relative paths are resolved against C:\Work, as if it were the current folder.
+  std::wstring FullPath(const std::wstring& path) override {
+    if (path == L"unresolvable\\") return std::wstring();
+    const bool absolute = path.rfind(L"\\\\", 0) == 0 || path.find(L':') == 1;
+    return absolute ? path : L"C:\\Work\\" + path;
+  }
   bool IsKeptSave(const std::wstring& path) override { return kept.count(path) != 0; }
   void Delete(const std::wstring& path) override {
     deleted.push_back(path);
     held_at_delete.emplace_back(held.begin(), held.end());
   }
 
-  // A data directory as a game leaves it: profile "a" with two saves, one of them kept.
+  // A data directory as a game leaves it, with the folders above it: profile "a" with two
+  // saves, one of them kept.
   void AddDataDirectory(const std::wstring& root) {
+    for (std::size_t at = root.find(L'\\', 3); at != std::wstring::npos;
+         at = root.find(L'\\', at + 1)) {
+      entries[root.substr(0, at)] = kFolder;
+    }
     for (const wchar_t* folder : {L"", L"\\settings", L"\\settings\\profiles",
                                   L"\\settings\\profiles\\a", L"\\settings\\profiles\\a\\savegames"}) {
       entries[root + folder] = kFolder;
@@ -69,16 +80,54 @@ class MemoryFiles : public SaveFileSystem {
 
 TEST(WalkDataDirectory, DeletesPlainUnkeptSavesWhileTheWholeChainIsHeld) {
   MemoryFiles files;
-  files.AddDataDirectory(L"C:\\Data");
-  WalkDataDirectory(files, L"C:/Data/");
-  ASSERT_EQ(files.deleted, std::vector<std::wstring>{
-                               L"C:\\Data\\settings\\profiles\\a\\savegames\\one.sav"});
+  files.AddDataDirectory(L"C:\\Users\\Ann\\Data");
+  WalkDataDirectory(files, L"C:/Users/Ann/Data/");
+  const std::wstring data = L"C:\\Users\\Ann\\Data";
+  ASSERT_EQ(files.deleted,
+            std::vector<std::wstring>{data + L"\\settings\\profiles\\a\\savegames\\one.sav"});
   EXPECT_EQ(files.held_at_delete[0],
-            (std::set<std::wstring>{L"C:\\Data", L"C:\\Data\\settings",
-                                    L"C:\\Data\\settings\\profiles",
-                                    L"C:\\Data\\settings\\profiles\\a",
-                                    L"C:\\Data\\settings\\profiles\\a\\savegames"}));
+            (std::set<std::wstring>{L"C:\\Users", L"C:\\Users\\Ann", data, data + L"\\settings",
+                                    data + L"\\settings\\profiles",
+                                    data + L"\\settings\\profiles\\a",
+                                    data + L"\\settings\\profiles\\a\\savegames"}));
   EXPECT_TRUE(files.held.empty());
+}
+
+TEST(WalkDataDirectory, DeletesNothingBelowALinkAboveTheDataDirectory) {
+  // A location file names C:\Users\Ann\Data; a folder on the way there is a link (or is
+  // missing): the walk does not start.
+  for (const wchar_t* above : {L"C:\\Users", L"C:\\Users\\Ann"}) {
+    for (const bool missing : {false, true}) {
+      MemoryFiles files;
+      files.AddDataDirectory(L"C:\\Users\\Ann\\Data");
+      if (missing) {
+        files.entries.erase(above);
+      } else {
+        files.entries[above] = kFolderLink;
+      }
+      WalkDataDirectory(files, L"C:\\Users\\Ann\\Data");
+      EXPECT_TRUE(files.deleted.empty()) << std::wstring(above).size() << missing;
+    }
+  }
+  // A relative path is judged where the system resolves it: below the current folder.
+  MemoryFiles relative;
+  relative.AddDataDirectory(L"C:\\Work\\Data");
+  relative.entries[L"C:\\Work"] = kFolderLink;
+  WalkDataDirectory(relative, L"Data");
+  EXPECT_TRUE(relative.deleted.empty());
+  relative.entries[L"C:\\Work"] = kFolder;
+  WalkDataDirectory(relative, L"Data");
+  EXPECT_EQ(relative.deleted.size(), 1u);
+  // On a share the share itself is the root; the folders below it are checked.
+  MemoryFiles share;
+  share.AddDataDirectory(L"\\\\server\\share\\Games\\Data");
+  share.entries[L"\\\\server\\share\\Games"] = kFolderLink;
+  WalkDataDirectory(share, L"\\\\server\\share\\Games\\Data");
+  EXPECT_TRUE(share.deleted.empty());
+  MemoryFiles unresolvable;
+  unresolvable.AddDataDirectory(L"C:\\Work\\unresolvable");
+  WalkDataDirectory(unresolvable, L"unresolvable");
+  EXPECT_TRUE(unresolvable.deleted.empty());
 }
 
 TEST(WalkDataDirectory, NeverEntersOrDeletesThroughAReparsePoint) {
