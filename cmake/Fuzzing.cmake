@@ -13,18 +13,17 @@ if(VARD_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# vard_add_fuzz(NAME name SOURCES ... CORPUS folder LIBS ... [REPLAY_MAIN file])
-# CORPUS is relative to the calling folder; REPLAY_MAIN replaces the shared replay driver
-# (tests/test_support/fuzz_replay_main.cpp) for a target that replays more than its files.
+# vard_add_fuzz(NAME name SOURCES ... CORPUS folder LIBS ... [GENERATOR file])
+# CORPUS is relative to the calling folder. The replay driver is
+# tests/test_support/fuzz_replay_main.cpp; GENERATOR is a source of the replay only that
+# adds generated inputs after the corpus (tests/test_support/fuzz_replay.h).
 function(vard_add_fuzz)
   if(WIN32)
     return()
   endif()
-  cmake_parse_arguments(F "" "NAME;CORPUS;REPLAY_MAIN" "SOURCES;LIBS" ${ARGN})
-  if(NOT F_REPLAY_MAIN)
-    set(F_REPLAY_MAIN ${PROJECT_SOURCE_DIR}/tests/test_support/fuzz_replay_main.cpp)
-  endif()
-  add_executable(${F_NAME}_replay ${F_SOURCES} ${F_REPLAY_MAIN})
+  cmake_parse_arguments(F "" "NAME;CORPUS;GENERATOR" "SOURCES;LIBS" ${ARGN})
+  add_executable(${F_NAME}_replay ${F_SOURCES} ${F_GENERATOR}
+    ${PROJECT_SOURCE_DIR}/tests/test_support/fuzz_replay_main.cpp)
   target_link_libraries(${F_NAME}_replay PRIVATE ${F_LIBS})
   target_include_directories(${F_NAME}_replay PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${F_NAME}_replay
