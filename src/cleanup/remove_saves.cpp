@@ -87,21 +87,7 @@ void CleanFromNumberedFiles(const std::wstring& product) {
 class WindowsSaveFiles : public SaveFileSystem {
  public:
   std::shared_ptr<void> Hold(const std::wstring& path, std::uint32_t& attributes) override {
-    const DWORD listed = GetFileAttributesW(path.c_str());
-    if (listed == INVALID_FILE_ATTRIBUTES) return nullptr;
-    // Without delete sharing nobody can rename or remove the folder (and put a link in its
-    // place) while it is open.
-    const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    std::shared_ptr<void> held(handle, CloseHandle);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) return nullptr;
-    // Both views count: Wine reports a link to a folder in the listed attributes only.
-    attributes = listed | info.dwFileAttributes;
-    return held;
+    return HoldFolder(path, attributes);
   }
 
   bool Attributes(const std::wstring& path, std::uint32_t& attributes) override {
@@ -131,6 +117,26 @@ class WindowsSaveFiles : public SaveFileSystem {
 };
 
 }  // namespace
+
+std::shared_ptr<void> HoldFolder(const std::wstring& path, std::uint32_t& attributes) {
+  const DWORD listed = GetFileAttributesW(path.c_str());
+  if (listed == INVALID_FILE_ATTRIBUTES) return nullptr;
+  // Without delete sharing nobody can rename or remove the folder (and put a link in its
+  // place) while it is open. The system weighs sharing only for handles that may read,
+  // write or delete: one that may read attributes alone would hold nothing, hence the
+  // right to list the folder.
+  const HANDLE handle = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  std::shared_ptr<void> held(handle, CloseHandle);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) return nullptr;
+  // Both views count: Wine reports a link to a folder in the listed attributes only.
+  attributes = listed | info.dwFileAttributes;
+  return held;
+}
 
 void RemoveSaves(const std::wstring& install_path, const std::wstring& product) {
   CleanDataDirectory(install_path);
