@@ -101,7 +101,7 @@ TEST(EntryEncoder, FormatOneUsesOnlyZlibAndTheEscapedDiff) {
   Bytes old, neu;
   ShiftedCode(rng, old, neu);
   const Bytes text(200000, 'a');
-  const Bytes other = Random(rng, 3000);
+  Bytes other = Random(rng, 3000);
   for (const EncodedEntry& e : {EncodeEntry(&old, neu, false, EncodeOptions{1}),
                                 EncodeEntry(nullptr, text, false, EncodeOptions{1}),
                                 EncodeEntry(&other, text, true, EncodeOptions{1})}) {
@@ -114,6 +114,10 @@ TEST(EntryEncoder, FormatOneUsesOnlyZlibAndTheEscapedDiff) {
   Bytes rebuilt;
   EXPECT_EQ(RebuildWithProductCode(2, 0, {}, whole.payload.data, rebuilt), "");
   EXPECT_TRUE(rebuilt == text);
+  // Room for exactly the stream gives the same stream; a byte less gives none.
+  const Bytes xz = CompressXz(neu, XzKind::Whole);
+  EXPECT_TRUE(CompressXz(neu, XzKind::Whole, xz.size()) == xz);
+  EXPECT_TRUE(CompressXz(neu, XzKind::Whole, xz.size() - 1).empty());
 }
 
 }  // namespace

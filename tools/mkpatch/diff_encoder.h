@@ -3,7 +3,7 @@
 // between them literals, sent in replace mode when they keep the old and new positions
 // in step and in insert mode (followed by a seek) otherwise.
 //
-// The stages, in the order they run: suffix-array matching (delta/match_finder),
+// The stages, in the order they run: exact matching (delta/match_finder),
 // approximate alignment (delta/alignment), command choice (delta/command_chooser) and byte
 // emission (diff_emitter). Two parameter sets are tried and the stream that compresses
 // smaller at libdeflate's level 12 is kept, since the compressed payload is what ships.
@@ -15,8 +15,9 @@
 namespace vard::mkpatch {
 
 // Returns a diff that, decoded against old, yields exactly new (any sizes, either may be
-// empty). Deterministic: the same inputs give the same bytes. Memory: a suffix array of
-// 4 bytes per old byte (8 from 2 GiB on) plus the output; old and new are only read.
+// empty). Deterministic: the same inputs give the same bytes. Memory: the match index (4
+// bytes per old byte up to MatchFinder::kFullIndexLimit, half a byte above) plus the
+// output; old and new are only read.
 std::vector<unsigned char> EncodeDiff(const unsigned char* old_data, std::size_t old_size,
                                       const unsigned char* new_data, std::size_t new_size);
 

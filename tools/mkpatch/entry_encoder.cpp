@@ -39,7 +39,7 @@ EncodedEntry EncodeDiffEntry(const std::vector<uint8_t>& old, const std::vector<
   return second;
 }
 
-EncodedEntry EncodeEntry(const std::vector<uint8_t>* old, const std::vector<uint8_t>& content,
+EncodedEntry EncodeEntry(std::vector<uint8_t>* old, const std::vector<uint8_t>& content,
                          bool split, const EncodeOptions& options) {
   // The xz stream of a whole file is costly: it is made only when the zlib stream alone
   // does not already lose to the diff.
@@ -49,9 +49,17 @@ EncodedEntry EncodeEntry(const std::vector<uint8_t>* old, const std::vector<uint
     entry.payload = MakePayload(content, allow_xz);
     return entry;
   }
-  if (!split) {
-    Payload whole = MakePayload(content);
+  // A diff no smaller than the content loses to the whole file, which is never larger.
+  auto diff_then_release = [&] {
     EncodedEntry diffed = EncodeDiffEntry(*old, content, options);
+    std::vector<uint8_t>().swap(*old);
+    if (diffed.payload.data.size() >= content.size()) diffed = {};
+    return diffed;
+  };
+  if (!split) {
+    EncodedEntry diffed = diff_then_release();
+    if (!diffed.diff) return EncodeEntry(nullptr, content, false, options);
+    Payload whole = MakePayload(content);
     if (allow_xz && diffed.payload.data.size() >= whole.data.size()) whole = MakePayload(content, true);
     return Choose(std::move(diffed), std::move(whole));
   }
@@ -62,8 +70,9 @@ EncodedEntry EncodeEntry(const std::vector<uint8_t>* old, const std::vector<uint
   std::future<std::vector<uint8_t>> whole_later = std::async(std::launch::async, [&content, limit] {
     return CompressZlibWithin(content.data(), content.size(), limit);
   });
-  EncodedEntry diffed = EncodeDiffEntry(*old, content, options);
+  EncodedEntry diffed = diff_then_release();
   std::vector<uint8_t> within = whole_later.get();
+  if (!diffed.diff) return EncodeEntry(nullptr, content, false, options);
   Payload whole;
   if (!within.empty() && within.size() < content.size()) {
     whole.data = std::move(within);  // MakePayload's compressed form, byte for byte

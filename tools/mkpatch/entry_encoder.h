@@ -28,8 +28,9 @@ struct EncodedEntry {
 // `old` is null for an added file. An updated file carries a diff only when the diff's
 // payload is smaller than the whole file's. With `split` the whole content is compressed on
 // a second thread while the diff is encoded (worth it for large files); the result is the
-// same either way.
-EncodedEntry EncodeEntry(const std::vector<uint8_t>* old, const std::vector<uint8_t>& content,
+// same either way. The old bytes are released (*old left empty) once the diff is made, so
+// that compressing the whole file never holds both versions.
+EncodedEntry EncodeEntry(std::vector<uint8_t>* old, const std::vector<uint8_t>& content,
                          bool split = false, const EncodeOptions& options = {});
 
 // The diff entry that turns old into content whatever its size (what `mkpatch diff`

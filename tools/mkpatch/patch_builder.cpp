@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 
+#include "mkpatch/delta/match_finder.h"
 #include "mkpatch/entry_encoder.h"
 #include "mkpatch/file_io.h"
 #include "mkpatch/input_error.h"
@@ -48,6 +49,20 @@ struct Job {
   uint64_t memory;  // estimated peak while encoding
 };
 
+// Estimated peak while one file is encoded, beside the encoders' fixed needs (xz and zlib
+// state, queues of a few MiB). A whole file: the content and at most two compressed
+// streams no larger than it. An update, while the diff is made: both versions, the match
+// index, the whole file's zlib stream (within an eighth, beside a split diff) and the diff
+// (kept only while smaller than the content); after it, the old version is released and
+// the whole file compressed as above.
+uint64_t EncodingMemory(uint64_t new_size, uint64_t old_size, bool updated) {
+  const uint64_t whole = 3 * new_size;
+  if (!updated) return whole + (uint64_t{1} << 20);
+  const uint64_t index = old_size <= MatchFinder::kFullIndexLimit ? 4 * old_size : old_size / 2;
+  const uint64_t diffing = new_size + old_size + index + new_size / 8 + new_size;
+  return std::max(whole, diffing) + (uint64_t{1} << 20);
+}
+
 // Lets jobs run together while their estimated memory fits in the budget; a job that does
 // not fit waits until the others are done, and the largest always runs (alone if need be).
 class MemoryGate {
@@ -83,7 +98,7 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
     file.size_org = old.size();
     file.crc_org = CrcText(old);
   }
-  const Bytes* old_content = job.updated ? &old : nullptr;
+  Bytes* old_content = job.updated ? &old : nullptr;
   std::string key;
   std::optional<EncodedEntry> found;
   if (options.cache && options.cache->enabled()) {
@@ -251,11 +266,8 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
         for (PlannedFile& file : kind == 0 ? pack.added : pack.updated) {
           const bool updated = kind == 1;
           const uint64_t size = FileSize(file.new_file);
-          // Whole content and its compressed copy; an update adds the old file, its suffix
-          // array (4 bytes a byte) and the diffs being compared.
-          const uint64_t memory =
-              updated ? 2 * size + 6 * std::max(size, FileSize(file.old_file)) : 2 * size;
-          jobs.push_back({&file, updated, file.subpath.substr(1), size, memory + (uint64_t{1} << 20)});
+          const uint64_t memory = EncodingMemory(size, updated ? FileSize(file.old_file) : 0, updated);
+          jobs.push_back({&file, updated, file.subpath.substr(1), size, memory});
         }
   RunJobs(jobs, resources, options, stats);
 

@@ -3,7 +3,9 @@
 #include <libdeflate.h>
 #include <lzma.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -41,11 +43,13 @@ size_t CompressedSize(const std::vector<uint8_t>& bytes) { return CompressZlib(b
 
 namespace {
 
-std::vector<uint8_t> RunXz(const std::vector<uint8_t>& bytes, const lzma_filter* filters) {
+// The stream, or empty when it has more than `limit` bytes: the output buffer never
+// grows beyond the limit.
+std::vector<uint8_t> RunXz(const std::vector<uint8_t>& bytes, const lzma_filter* filters, size_t limit) {
   lzma_stream stream = LZMA_STREAM_INIT;
   if (lzma_stream_encoder(&stream, filters, LZMA_CHECK_CRC32) != LZMA_OK)
     throw std::runtime_error("cannot start the xz encoder");
-  std::vector<uint8_t> out(lzma_stream_buffer_bound(bytes.size()));
+  std::vector<uint8_t> out(std::min(lzma_stream_buffer_bound(bytes.size()), limit));
   stream.next_in = bytes.data();
   stream.avail_in = bytes.size();
   stream.next_out = out.data();
@@ -53,8 +57,10 @@ std::vector<uint8_t> RunXz(const std::vector<uint8_t>& bytes, const lzma_filter*
   const lzma_ret result = lzma_code(&stream, LZMA_FINISH);
   const size_t size = out.size() - stream.avail_out;
   lzma_end(&stream);
+  if (result == LZMA_OK && stream.avail_out == 0) return {};  // over the limit
   if (result != LZMA_STREAM_END) throw std::runtime_error("xz compression failed");
   out.resize(size);
+  out.shrink_to_fit();
   return out;
 }
 
@@ -83,9 +89,12 @@ struct XzPipe::State {
   lzma_stream stream = LZMA_STREAM_INIT;
   std::vector<uint8_t> out;
   std::mutex mutex;
-  std::condition_variable ready;
+  std::condition_variable ready;  // a piece or the end is queued
+  std::condition_variable taken;  // the compressing thread took a piece, or stopped
   std::deque<std::vector<uint8_t>> queue;
+  size_t queued = 0;  // bytes in the queue
   bool finishing = false;
+  bool stopped = false;  // the compressing thread returned
   bool failed = false;
   std::thread thread;
 
@@ -111,6 +120,16 @@ struct XzPipe::State {
   }
 
   void Run() {
+    const bool ok = Loop();
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      failed = !ok;
+      stopped = true;
+    }
+    taken.notify_all();
+  }
+
+  bool Loop() {
     for (;;) {
       std::vector<uint8_t> piece;
       bool end = false;
@@ -120,15 +139,14 @@ struct XzPipe::State {
         if (!queue.empty()) {
           piece = std::move(queue.front());
           queue.pop_front();
+          queued -= piece.size();
         } else {
           end = true;
         }
       }
-      if (!(end ? Code(nullptr) : Code(&piece))) {
-        failed = true;
-        return;
-      }
-      if (end) return;
+      taken.notify_all();
+      if (!(end ? Code(nullptr) : Code(&piece))) return false;
+      if (end) return true;
     }
   }
 };
@@ -156,7 +174,11 @@ XzPipe::~XzPipe() {
 
 void XzPipe::Append(std::vector<uint8_t>& piece) {
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    // The maker waits while the compressor is behind, so the queue never holds more
+    // than a few pieces however much faster the data is made.
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    state_->taken.wait(lock, [&] { return state_->queued < kXzPipeQueue || state_->stopped; });
+    state_->queued += piece.size();
     state_->queue.push_back(std::move(piece));
   }
   piece.clear();
@@ -174,17 +196,18 @@ std::vector<uint8_t> XzPipe::Finish() {
   return std::move(state_->out);
 }
 
-std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind) {
+std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind, size_t limit) {
   lzma_options_lzma options = XzOptions(kind, bytes.size());
   const lzma_filter plain[] = {{LZMA_FILTER_LZMA2, &options},
                                {LZMA_VLI_UNKNOWN, nullptr}};
-  std::vector<uint8_t> best = RunXz(bytes, plain);
+  std::vector<uint8_t> best = RunXz(bytes, plain, limit);
   if (kind == XzKind::Whole) {
     const lzma_filter x86[] = {{LZMA_FILTER_X86, nullptr},
                                {LZMA_FILTER_LZMA2, &options},
                                {LZMA_VLI_UNKNOWN, nullptr}};
-    std::vector<uint8_t> filtered = RunXz(bytes, x86);
-    if (filtered.size() < best.size()) best = std::move(filtered);
+    // Only a smaller stream can replace the first, so it gets no more room than that.
+    std::vector<uint8_t> filtered = RunXz(bytes, x86, best.empty() ? limit : best.size() - 1);
+    if (!filtered.empty()) best = std::move(filtered);
   }
   return best;
 }
@@ -195,8 +218,10 @@ Payload MakePayload(const std::vector<uint8_t>& content, bool allow_xz) {
   payload.comp = true;
   payload.codec = 1;
   if (allow_xz) {
-    std::vector<uint8_t> xz = CompressXz(content, XzKind::Whole);
-    if (xz.size() < payload.data.size()) {
+    // Only a stream smaller than both the zlib stream and the content can be kept.
+    const size_t room = std::min(payload.data.size(), content.empty() ? SIZE_MAX : content.size()) - 1;
+    std::vector<uint8_t> xz = CompressXz(content, XzKind::Whole, room);
+    if (!xz.empty() && xz.size() < payload.data.size()) {
       payload.data = std::move(xz);
       payload.codec = 2;
     }

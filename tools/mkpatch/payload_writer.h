@@ -20,19 +20,23 @@ struct Payload {
 // extra bytes: no use of position bits), Records (fixed 24-byte command records), Whole
 // (a whole file: also tried after the x86 branch filter, the smaller kept). All use the
 // strongest preset with the dictionary capped at kXzDictionaryCap, and a CRC-32 check.
+// Empty when the stream would have more than `limit` bytes (its buffer never grows beyond).
 enum class XzKind { Bytes, Records, Whole };
-std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind);
+std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind,
+                                size_t limit = SIZE_MAX);
 
 // The same compression (Bytes or Records) on a thread of its own, fed in pieces while the
 // data is still being made, so that compressing overlaps making. size_hint bounds the
-// total (it sets the dictionary as CompressXz would for that size).
+// total (it sets the dictionary as CompressXz would for that size). Append waits while
+// more than kXzPipeQueue bytes are queued, which bounds the memory between the two.
+inline constexpr size_t kXzPipeQueue = size_t{4} << 20;
 class XzPipe {
  public:
   XzPipe(XzKind kind, uint64_t size_hint);
   ~XzPipe();
   XzPipe(const XzPipe&) = delete;
   XzPipe& operator=(const XzPipe&) = delete;
-  // Hands a piece over (moved out, left empty).
+  // Hands a piece over (moved out, left empty); may wait for the compressor.
   void Append(std::vector<uint8_t>& piece);
   // Ends the stream and returns it; throws when compression failed.
   std::vector<uint8_t> Finish();

@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "engine/crc_text.h"
 #include "engine/diff/decode_diff.h"
+#include "engine/diff/diff_writer.h"
 #include "engine/diff/stream_diff.h"
 #include "engine/xz_stream.h"
 #include "engine/inflate_loop.h"
@@ -20,6 +21,7 @@
 #include "mkpatch/name_case.h"
 #include "mkpatch/progress_bar.h"
 #include "mkpatch/resource_folder.h"
+#include "mkpatch/tree_compare.h"
 
 namespace vard::mkpatch {
 namespace fs = std::filesystem;
@@ -39,6 +41,42 @@ class VectorSource final : public InflateSource {
   const std::vector<uint8_t>& bytes_;
   size_t offset_ = 0;
 };
+
+// Decoded bytes go straight into the caller's vector (keeping what it reserved), so a
+// large file is never held twice.
+class IntoVector final : public diff::DiffWriter {
+ public:
+  explicit IntoVector(std::vector<uint8_t>& out) : out_(out) {
+    out_.clear();
+    Start(nullptr);
+  }
+  ~IntoVector() override { ReleaseBuffer(); }
+
+ protected:
+  bool Deliver(const unsigned char* data, size_t count) override {
+    out_.insert(out_.end(), data, data + count);
+    return true;
+  }
+
+ private:
+  std::vector<uint8_t>& out_;
+};
+
+// True when the file holds exactly these bytes (read in 1 MiB pieces).
+bool FileHolds(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read file: " + path.string());
+  std::vector<char> piece(size_t{1} << 20);
+  size_t at = 0;
+  for (;;) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const auto got = static_cast<size_t>(in.gcount());
+    if (in.bad()) throw std::runtime_error("cannot read file: " + path.string());
+    if (got > bytes.size() - at || std::memcmp(piece.data(), bytes.data() + at, got) != 0) return false;
+    at += got;
+    if (got < piece.size()) return at == bytes.size();
+  }
+}
 
 class VectorSink final : public InflateSink {
  public:
@@ -335,7 +373,7 @@ class Replayer {
     const Content& x = contents_.Get(a);
     const Content& y = contents_.Get(b);
     if (x.size != y.size || x.source.empty() || y.source.empty()) return false;
-    return ReadWholeFile(x.source) == ReadWholeFile(y.source);
+    return SameContent(x.source, y.source);
   }
 
   // The entry's new content as a content id: `expected` when the decoded bytes equal that
@@ -375,6 +413,7 @@ class Replayer {
       old = ReadWholeFile(c.source);
     }
     Bytes out;
+    out.reserve(Number(entry.size));
     if (!DecodePayload(entry.comp ? entry.comp_form : 0,
                        entry.diff && entry.kind == EntryKind::Updated ? entry.diff_form : 0,
                        payload, old ? &*old : nullptr, out)) {
@@ -393,7 +432,7 @@ class Replayer {
     }
     if (expected >= 0) {
       const Content& want = contents_.Get(expected);
-      if (want.size == out.size() && ReadWholeFile(want.source) == out) return expected;
+      if (want.size == out.size() && FileHolds(want.source, out)) return expected;
     }
     return contents_.AddDetached(out.size(), crc);
   }
@@ -423,7 +462,7 @@ bool ApplyWithProductCode(const std::vector<uint8_t>& old, const std::vector<uin
                           std::vector<uint8_t>& out, int form) {
   diff::MemoryDiffReader old_reader(old.data(), old.size());
   diff::MemoryDiffReader diff_reader(diff.data(), diff.size());
-  diff::VectorDiffWriter writer;
+  IntoVector writer(out);
   bool ok = false;
   if (form == 2) {
     diff::MemoryDiffReader differences(diff.data(), diff.size());
@@ -432,9 +471,7 @@ bool ApplyWithProductCode(const std::vector<uint8_t>& old, const std::vector<uin
   } else {
     ok = form == 1 && diff::DecodeDiff(writer, old_reader, diff_reader);
   }
-  ok = writer.Flush() && ok;
-  out = writer.bytes();
-  return ok;
+  return writer.Flush() && ok;
 }
 
 bool DecodePayload(int comp_form, int diff_form, const std::vector<uint8_t>& payload,

@@ -1,6 +1,7 @@
 #include "mkpatch/delta/stream_diff_encoder.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/diff/stream_diff.h"
 #include "mkpatch/delta/match_finder.h"
@@ -25,7 +26,8 @@ constexpr size_t kSwitchMargin = 8;
 
 StreamDiffParts SplitStreamDiff(
     const uint8_t* old_data, size_t old_size, const uint8_t* new_data, size_t new_size,
-    const std::function<void(std::vector<uint8_t>&)>& on_differences) {
+    const std::function<void(std::vector<uint8_t>&)>& on_differences,
+    const std::function<void(std::vector<uint8_t>&)>& on_extra) {
   StreamDiffParts parts;
   const MatchFinder finder(old_data, old_size);
   // All positions as signed 64-bit: offsets between the files can be negative.
@@ -112,6 +114,10 @@ StreamDiffParts SplitStreamDiff(
       on_differences(parts.differences);
       parts.differences.clear();
     }
+    if (on_extra && parts.extra.size() >= (size_t{1} << 20)) {
+      on_extra(parts.extra);
+      parts.extra.clear();
+    }
   }
   return parts;
 }
@@ -119,15 +125,23 @@ StreamDiffParts SplitStreamDiff(
 std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
                                       const uint8_t* new_data, size_t new_size) {
   // The difference stream, as long as the aligned part of the new file, is compressed
-  // on a second thread while matching goes on.
+  // on a second thread while matching goes on. So are the extra bytes of a large file,
+  // which may be nearly all of it: its dictionary then follows the file's size, not the
+  // stream's (the same up to kXzDictionaryCap).
   XzPipe differences(XzKind::Bytes, new_size);
-  StreamDiffParts parts = SplitStreamDiff(old_data, old_size, new_data, new_size,
-                                          [&](std::vector<uint8_t>& piece) { differences.Append(piece); });
+  std::optional<XzPipe> extra;
+  if (new_size > kPipedExtraFrom) extra.emplace(XzKind::Bytes, new_size);
+  StreamDiffParts parts = SplitStreamDiff(
+      old_data, old_size, new_data, new_size,
+      [&](std::vector<uint8_t>& piece) { differences.Append(piece); },
+      extra ? std::function<void(std::vector<uint8_t>&)>([&](std::vector<uint8_t>& piece) { extra->Append(piece); })
+            : nullptr);
   differences.Append(parts.differences);
+  if (extra) extra->Append(parts.extra);
   const std::vector<uint8_t> streams[3] = {
       CompressXz(parts.commands, XzKind::Records),
       differences.Finish(),
-      CompressXz(parts.extra, XzKind::Bytes),
+      extra ? extra->Finish() : CompressXz(parts.extra, XzKind::Bytes),
   };
   std::vector<uint8_t> out(diff::kStreamDiffHeaderSize);
   std::copy(std::begin(diff::kStreamDiffMagic), std::end(diff::kStreamDiffMagic), out.begin());

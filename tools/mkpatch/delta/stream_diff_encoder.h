@@ -1,5 +1,5 @@
 // Encoder of the second diff form (engine/diff/stream_diff.h): approximate matching over
-// a suffix array of the old file finds aligned regions, whose bytes are sent as
+// an index of the old file (match_finder.h) finds aligned regions, whose bytes are sent as
 // differences from the old bytes (mostly zeros, where relocated addresses in machine code
 // differ by a few values), the rest as extra bytes; each of the three streams is then
 // compressed on its own with xz.
@@ -18,15 +18,22 @@ struct StreamDiffParts {
 };
 
 // Splits new into records against old (any sizes, either may be empty). Deterministic.
-// Memory: the suffix array (4 bytes per old byte, 8 from 2 GiB on) plus the streams.
-// When on_differences is given, it is called with the difference bytes made so far each
-// time they pass 1 MiB, and takes them (the vector is cleared after the call): the caller
-// compresses them while matching goes on; the rest stays in the returned parts.
+// Memory: the match index (match_finder.h: 4 bytes per old byte up to its limit, half a
+// byte above) plus the streams. When on_differences (on_extra) is given, it is called
+// with the difference (extra) bytes made so far each time they pass 1 MiB, and takes them
+// (the vector is cleared after the call): the caller compresses them while matching goes
+// on; the rest stays in the returned parts.
 StreamDiffParts SplitStreamDiff(
     const uint8_t* old_data, size_t old_size, const uint8_t* new_data, size_t new_size,
-    const std::function<void(std::vector<uint8_t>&)>& on_differences = nullptr);
+    const std::function<void(std::vector<uint8_t>&)>& on_differences = nullptr,
+    const std::function<void(std::vector<uint8_t>&)>& on_extra = nullptr);
+
+// New files above this size have their extra bytes compressed while matching goes on.
+inline constexpr size_t kPipedExtraFrom = size_t{16} << 20;
 
 // The whole container as a patch carries it: header and the three compressed streams.
+// Memory beyond the two files: the match index, the commands (24 bytes a record), a few
+// MiB of queued stream bytes, the xz encoders and the compressed streams.
 std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
                                       const uint8_t* new_data, size_t new_size);
 
