@@ -57,7 +57,7 @@ std::vector<uint8_t> RunXz(const std::vector<uint8_t>& bytes, const lzma_filter*
   const lzma_ret result = lzma_code(&stream, LZMA_FINISH);
   const size_t size = out.size() - stream.avail_out;
   lzma_end(&stream);
-  if (result == LZMA_OK && stream.avail_out == 0) return {};  // over the limit
+  if (result != LZMA_STREAM_END && stream.avail_out == 0) return {};  // over the limit
   if (result != LZMA_STREAM_END) throw std::runtime_error("xz compression failed");
   out.resize(size);
   out.shrink_to_fit();

@@ -148,7 +148,7 @@ Match MatchFinder::LongestSparse(const uint8_t* data, size_t n, size_t hint) con
         else b = mid;
       }
       first = a;
-      b = hi;
+      b = a < hi && CompareToQuery(samples_[a] * step_, q, qn) == 0 ? hi : a;
       while (a < b) {
         const size_t mid = a + (b - a) / 2;
         if (CompareToQuery(samples_[mid] * step_, q, qn) <= 0) a = mid + 1;
