@@ -7,10 +7,15 @@ build finds its cache), diffs every changed file with bsdiff one after another, 
 figures and deletes everything it generated.
 
   synthetic_game.py MKPATCH [WORKDIR] [--scale F] [--keep]
-  synthetic_game.py memory MKPATCH [WORKDIR] [--mb N]
+  synthetic_game.py memory MKPATCH [WORKDIR] [--mb N] [--cpus C] [--kind code|runs|noise]
 
-The second form builds a project of one updated file of N MB (default 129) and reports the
-peak memory (maximum resident set) beside the file's size. Times are wall-clock seconds;
+The second form builds a project of one updated file of N MB (default 129) and reports the peak memory (maximum resident set) beside the file's size
+and the payload's size in bytes; with --cpus 1 mkpatch may use one processor only, so the
+run shows what splitting one large file across threads gains. The file's kinds: code
+(default), machine-code-like bytes with 500 edits; runs, the same with long runs of zeros
+and of a short period between (the old file's index must sort these without going
+quadratic); noise, random bytes replaced by other random bytes (the worst case for memory).
+Times are wall-clock seconds;
 processor seconds (user and system, summed over threads) and peak memory come from the
 kernel's accounting of each child process (wait4); on a shared machine the processor
 seconds are the fairer comparison. Run it with nice if others share the machine.
@@ -134,9 +139,10 @@ def generate(root, scale):
     return counts, changed_pairs, total_old, total_new
 
 
-def timed(cmd, **kw):
+def timed(cmd, cpus=None, **kw):
     start = time.monotonic()
-    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
+    pin = (lambda: os.sched_setaffinity(0, sorted(os.sched_getaffinity(0))[:cpus])) if cpus else None
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, preexec_fn=pin, **kw)
     out = proc.stdout.read()
     _, status, usage = os.wait4(proc.pid, 0)
     proc.returncode = os.waitstatus_to_exitcode(status)
@@ -196,22 +202,43 @@ def game(mkpatch, work, scale, keep):
             shutil.rmtree(work, ignore_errors=True)
 
 
-def memory(mkpatch, work, megabytes):
+def runs_bytes(rng, n):
+    # Zero padding and periodic filler (megabytes of each), between stretches of code.
+    out = bytearray()
+    while len(out) < n:
+        out += code_bytes(rng, rng.randrange(100_000, 2_000_000))
+        out += bytes(rng.randrange(1_000_000, 8_000_000))
+        out += rng.randbytes(rng.randrange(1, 13)) * (rng.randrange(1_000_000, 4_000_000) // 8)
+    return bytes(out[:n])
+
+
+def memory(mkpatch, work, megabytes, cpus, kind):
     root = os.path.join(work, "memory")
     shutil.rmtree(root, ignore_errors=True)
     try:
         rng = random.Random(129)
-        old = code_bytes(rng, megabytes * 1_000_000)
-        new = edit(rng, old, 500)
+        if kind == "noise":
+            old, new = noise_bytes(rng, megabytes * 1_000_000), noise_bytes(rng, megabytes * 1_000_000)
+        else:
+            old = (runs_bytes if kind == "runs" else code_bytes)(rng, megabytes * 1_000_000)
+            new = edit(rng, old, 500)
         write(os.path.join(root, "1.00", "big.bin"), old)
         write(os.path.join(root, "1.01", "big.bin"), new)
+        size = len(new)
+        del old, new
         with open(os.path.join(root, "game.toml"), "w") as f:
             f.write(PROJECT)
+        print("load average before the build: %s" % loadavg(), flush=True)
         seconds, rss, code, text = timed([mkpatch, "build", os.path.join(root, "game.toml"), "--out",
-                                          os.path.join(root, "out"), "--resources-only"])
+                                          os.path.join(root, "out"), "--resources-only"], cpus)
         print(text.rstrip())
-        print("one %d MB file: %.1f s (%.1f processor seconds), peak memory %.0f MB (%.1f times the new file), exit %d"
-              % (len(new) // 1_000_000, seconds, timed.cpu, rss / 1e6, rss / len(new), code))
+        resources = os.path.join(root, "out", "resources")
+        payload = sum(os.path.getsize(os.path.join(resources, n)) for n in os.listdir(resources) if n.endswith(".bin"))
+        print("one %d MB file (%s): %.1f s (%.1f processor seconds%s), peak memory %.0f MB (%.2f times the new file), "
+              "payload %d bytes, exit %d"
+              % (size // 1_000_000, kind, seconds, timed.cpu,
+                 ", on %d processor%s" % (cpus, "s" if cpus > 1 else "") if cpus else "",
+                 rss / 1e6, rss / size, payload, code))
         return code
     finally:
         shutil.rmtree(root, ignore_errors=True)
@@ -220,11 +247,15 @@ def memory(mkpatch, work, megabytes):
 def main(argv):
     keep = "--keep" in argv
     argv = [a for a in argv if a != "--keep"]
+    kind = argv[argv.index("--kind") + 1] if "--kind" in argv else "code"
     option = lambda name, default: float(argv[argv.index(name) + 1]) if name in argv else default
+    if kind not in ("code", "runs", "noise"):
+        print("--kind: code, runs or noise")
+        return 2
     plain = [a for i, a in enumerate(argv) if not a.startswith("--") and (i == 0 or not argv[i - 1].startswith("--"))]
     if plain and plain[0] == "memory":
         return memory(os.path.abspath(plain[1]), os.path.abspath(plain[2] if len(plain) > 2 else "build/bench-game"),
-                      int(option("--mb", 129)))
+                      int(option("--mb", 129)), int(option("--cpus", 0)), kind)
     return game(os.path.abspath(plain[0]), os.path.abspath(plain[1] if len(plain) > 1 else "build/bench-game"),
                 option("--scale", 1.0), keep)
 
