@@ -71,6 +71,29 @@ TEST(StreamDiffEncoder, DegenerateSizesAndGeneratedEdits) {
   }
 }
 
+// Past its in-memory share a pipe's stream goes through a temporary file; the bytes must
+// be those of one call, and a diff over its limit is given up, not cut short.
+TEST(StreamDiffEncoder, SpilledStreamsAndTheLimitKeepTheBytes) {
+  std::mt19937 rng(13);
+  const Bytes noise = Random(rng, size_t{3} << 20);
+  XzPipe pipe(XzKind::Bytes, noise.size(), 1);
+  for (size_t at = 0; at < noise.size(); at += size_t{1} << 20) {
+    Bytes piece(noise.begin() + static_cast<long>(at), noise.begin() + static_cast<long>(at + (size_t{1} << 20)));
+    pipe.Append(piece);
+  }
+  const Bytes whole = CompressXz(noise, XzKind::Bytes);
+  EXPECT_EQ(pipe.Finish(), whole.size());
+  Bytes piped = {7};
+  pipe.AppendTo(piped);
+  EXPECT_TRUE(Bytes(piped.begin() + 1, piped.end()) == whole);
+
+  Bytes old, neu;
+  ShiftedCode(rng, old, neu);
+  const Bytes diff = EncodeStreamDiff(old.data(), old.size(), neu.data(), neu.size());
+  EXPECT_TRUE(EncodeStreamDiff(old.data(), old.size(), neu.data(), neu.size(), diff.size()).empty());
+  EXPECT_TRUE(EncodeStreamDiff(old.data(), old.size(), neu.data(), neu.size(), diff.size() + 1) == diff);
+}
+
 TEST(EntryEncoder, StreamDiffWinsOnShiftedCodeAndBothFormsRebuildFromShippedBytes) {
   std::mt19937 rng(12);
   Bytes old, neu;

@@ -19,7 +19,7 @@ EncodedEntry Choose(EncodedEntry diffed, Payload whole) {
 }  // namespace
 
 EncodedEntry EncodeDiffEntry(const std::vector<uint8_t>& old, const std::vector<uint8_t>& content,
-                             const EncodeOptions& options) {
+                             const EncodeOptions& options, uint64_t limit) {
   EncodedEntry first;
   if (options.diff_format < 2 || content.size() <= kBothFormsLimit) {
     const std::vector<uint8_t> diff = EncodeDiff(old.data(), old.size(), content.data(), content.size());
@@ -31,7 +31,8 @@ EncodedEntry EncodeDiffEntry(const std::vector<uint8_t>& old, const std::vector<
   }
   // The stream diff compresses its own streams: the payload is stored as it is.
   EncodedEntry second;
-  second.payload.data = EncodeStreamDiff(old.data(), old.size(), content.data(), content.size());
+  second.payload.data = EncodeStreamDiff(old.data(), old.size(), content.data(), content.size(), limit);
+  if (second.payload.data.empty()) return first.diff ? first : EncodedEntry{};
   second.diff = true;
   second.diff_form = 2;
   second.diff_size = second.payload.data.size();
@@ -51,9 +52,9 @@ EncodedEntry EncodeEntry(std::vector<uint8_t>* old, const std::vector<uint8_t>& 
   }
   // A diff no smaller than the content loses to the whole file, which is never larger.
   auto diff_then_release = [&] {
-    EncodedEntry diffed = EncodeDiffEntry(*old, content, options);
+    EncodedEntry diffed = EncodeDiffEntry(*old, content, options, content.size());
     std::vector<uint8_t>().swap(*old);
-    if (diffed.payload.data.size() >= content.size()) diffed = {};
+    if (!diffed.diff || diffed.payload.data.size() >= content.size()) diffed = {};
     return diffed;
   };
   if (!split) {

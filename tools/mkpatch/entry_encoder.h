@@ -35,9 +35,10 @@ EncodedEntry EncodeEntry(std::vector<uint8_t>* old, const std::vector<uint8_t>& 
 
 // The diff entry that turns old into content whatever its size (what `mkpatch diff`
 // writes). With format 2, files up to kBothFormsLimit also try the first form and keep the
-// smaller payload.
+// smaller payload. A stream diff of `limit` bytes or more is given up without being
+// assembled (no diff at all when the first form was not tried).
 EncodedEntry EncodeDiffEntry(const std::vector<uint8_t>& old, const std::vector<uint8_t>& content,
-                             const EncodeOptions& options);
+                             const EncodeOptions& options, uint64_t limit = UINT64_MAX);
 inline constexpr uint64_t kBothFormsLimit = uint64_t{1} << 20;
 
 // Updated files from this size on are split across two threads.

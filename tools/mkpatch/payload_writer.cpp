@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -87,7 +88,10 @@ lzma_options_lzma XzOptions(XzKind kind, uint64_t size) {
 struct XzPipe::State {
   lzma_options_lzma options;
   lzma_stream stream = LZMA_STREAM_INIT;
-  std::vector<uint8_t> out;
+  std::vector<uint8_t> out;     // the stream's bytes not in the spill file
+  std::FILE* spill = nullptr;   // the stream's first bytes, once it outgrew kXzPipeKept
+  uint64_t spilled = 0;         // bytes in the spill file
+  size_t kept = kXzPipeKept;
   std::mutex mutex;
   std::condition_variable ready;  // a piece or the end is queued
   std::condition_variable taken;  // the compressing thread took a piece, or stopped
@@ -104,6 +108,7 @@ struct XzPipe::State {
     stream.avail_in = piece != nullptr ? piece->size() : 0;
     for (;;) {
       if (stream.avail_out == 0) {
+        if (out.size() >= kept && !Spill()) return false;
         const size_t used = out.size();
         out.resize(used + (size_t{1} << 20));
         stream.next_out = out.data() + used;
@@ -117,6 +122,15 @@ struct XzPipe::State {
       if (result != LZMA_OK) return false;
       if (piece != nullptr && stream.avail_in == 0) return true;
     }
+  }
+
+  // Moves the bytes made so far (all of `out`, which is full) to the spill file.
+  bool Spill() {
+    if (spill == nullptr && (spill = std::tmpfile()) == nullptr) return false;
+    if (std::fwrite(out.data(), 1, out.size(), spill) != out.size()) return false;
+    spilled += out.size();
+    out.clear();
+    return true;
   }
 
   void Run() {
@@ -151,7 +165,8 @@ struct XzPipe::State {
   }
 };
 
-XzPipe::XzPipe(XzKind kind, uint64_t size_hint) : state_(new State) {
+XzPipe::XzPipe(XzKind kind, uint64_t size_hint, size_t kept) : state_(new State) {
+  state_->kept = kept;
   state_->options = XzOptions(kind, size_hint);
   const lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &state_->options},
                                  {LZMA_VLI_UNKNOWN, nullptr}};
@@ -170,6 +185,7 @@ XzPipe::~XzPipe() {
     state_->thread.join();
   }
   lzma_end(&state_->stream);
+  if (state_->spill != nullptr) std::fclose(state_->spill);
 }
 
 void XzPipe::Append(std::vector<uint8_t>& piece) {
@@ -185,15 +201,26 @@ void XzPipe::Append(std::vector<uint8_t>& piece) {
   state_->ready.notify_one();
 }
 
-std::vector<uint8_t> XzPipe::Finish() {
+uint64_t XzPipe::Finish() {
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->finishing = true;
   }
   state_->ready.notify_one();
   state_->thread.join();
-  if (state_->failed) throw std::runtime_error("xz compression failed");
-  return std::move(state_->out);
+  if (state_->failed) throw std::runtime_error("xz compression or its temporary file failed");
+  return state_->spilled + state_->out.size();
+}
+
+void XzPipe::AppendTo(std::vector<uint8_t>& out) {
+  if (state_->spill != nullptr) {
+    const size_t start = out.size();
+    out.resize(start + state_->spilled);
+    std::rewind(state_->spill);
+    if (std::fread(out.data() + start, 1, state_->spilled, state_->spill) != state_->spilled)
+      throw std::runtime_error("cannot read back the temporary file of an xz stream");
+  }
+  out.insert(out.end(), state_->out.begin(), state_->out.end());
 }
 
 std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind, size_t limit) {

@@ -28,18 +28,26 @@ std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind,
 // The same compression (Bytes or Records) on a thread of its own, fed in pieces while the
 // data is still being made, so that compressing overlaps making. size_hint bounds the
 // total (it sets the dictionary as CompressXz would for that size). Append waits while
-// more than kXzPipeQueue bytes are queued, which bounds the memory between the two.
+// more than kXzPipeQueue bytes are queued, which bounds the memory between the two. The
+// compressed stream stays in memory up to kXzPipeKept bytes and goes on in a temporary
+// file beyond, so that a stream as large as the file it comes from (the extra bytes of a
+// file replaced by unrelated content) does not sit in memory beside both versions.
 inline constexpr size_t kXzPipeQueue = size_t{4} << 20;
+inline constexpr size_t kXzPipeKept = size_t{16} << 20;
 class XzPipe {
  public:
-  XzPipe(XzKind kind, uint64_t size_hint);
+  // kept: how many compressed bytes stay in memory before the temporary file is used.
+  XzPipe(XzKind kind, uint64_t size_hint, size_t kept = kXzPipeKept);
   ~XzPipe();
   XzPipe(const XzPipe&) = delete;
   XzPipe& operator=(const XzPipe&) = delete;
   // Hands a piece over (moved out, left empty); may wait for the compressor.
   void Append(std::vector<uint8_t>& piece);
-  // Ends the stream and returns it; throws when compression failed.
-  std::vector<uint8_t> Finish();
+  // Ends the stream and returns its size; throws when compression (or writing the
+  // temporary file) failed.
+  uint64_t Finish();
+  // After Finish: appends the whole stream to `out`.
+  void AppendTo(std::vector<uint8_t>& out);
 
  private:
   struct State;

@@ -123,7 +123,7 @@ StreamDiffParts SplitStreamDiff(
 }
 
 std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
-                                      const uint8_t* new_data, size_t new_size) {
+                                      const uint8_t* new_data, size_t new_size, uint64_t limit) {
   // The difference stream, as long as the aligned part of the new file, is compressed
   // on a second thread while matching goes on. So are the extra bytes of a large file,
   // which may be nearly all of it: its dictionary then follows the file's size, not the
@@ -138,18 +138,24 @@ std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
             : nullptr);
   differences.Append(parts.differences);
   if (extra) extra->Append(parts.extra);
-  const std::vector<uint8_t> streams[3] = {
-      CompressXz(parts.commands, XzKind::Records),
-      differences.Finish(),
-      extra ? extra->Finish() : CompressXz(parts.extra, XzKind::Bytes),
-  };
+  const std::vector<uint8_t> commands = CompressXz(parts.commands, XzKind::Records);
+  const uint64_t differences_size = differences.Finish();
+  std::vector<uint8_t> small_extra;
+  const uint64_t extra_size = extra ? extra->Finish()
+                                    : (small_extra = CompressXz(parts.extra, XzKind::Bytes)).size();
+  const uint64_t sizes[3] = {commands.size(), differences_size, extra_size};
+  const uint64_t total = diff::kStreamDiffHeaderSize + sizes[0] + sizes[1] + sizes[2];
+  if (total >= limit) return {};
+
   std::vector<uint8_t> out(diff::kStreamDiffHeaderSize);
+  out.reserve(total);
   std::copy(std::begin(diff::kStreamDiffMagic), std::end(diff::kStreamDiffMagic), out.begin());
   diff::PutLe64(out.data() + 4, new_size);
-  for (int i = 0; i < 3; ++i) {
-    diff::PutLe64(out.data() + 12 + 8 * i, streams[i].size());
-    out.insert(out.end(), streams[i].begin(), streams[i].end());
-  }
+  for (int i = 0; i < 3; ++i) diff::PutLe64(out.data() + 12 + 8 * i, sizes[i]);
+  out.insert(out.end(), commands.begin(), commands.end());
+  differences.AppendTo(out);
+  if (extra) extra->AppendTo(out);
+  else out.insert(out.end(), small_extra.begin(), small_extra.end());
   return out;
 }
 

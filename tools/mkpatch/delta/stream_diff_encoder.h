@@ -33,8 +33,11 @@ inline constexpr size_t kPipedExtraFrom = size_t{16} << 20;
 
 // The whole container as a patch carries it: header and the three compressed streams.
 // Memory beyond the two files: the match index, the commands (24 bytes a record), a few
-// MiB of queued stream bytes, the xz encoders and the compressed streams.
+// MiB of queued stream bytes, the xz encoders and the compressed streams up to
+// kXzPipeKept bytes each (the rest wait in temporary files). Empty when the container
+// would have `limit` bytes or more: it is then never assembled in memory.
 std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
-                                      const uint8_t* new_data, size_t new_size);
+                                      const uint8_t* new_data, size_t new_size,
+                                      uint64_t limit = UINT64_MAX);
 
 }  // namespace vard::mkpatch
