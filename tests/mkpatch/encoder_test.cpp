@@ -7,16 +7,12 @@
 #include "mkpatch/diff_encoder.h"
 #include "mkpatch/self_check.h"
 
+#include "random_bytes.h"
+
 namespace vard::mkpatch {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Random(std::mt19937& rng, size_t n, int alphabet = 256) {
-  Bytes out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng() % alphabet);
-  return out;
-}
 
 void ExpectRoundTrip(const Bytes& old, const Bytes& neu) {
   const Bytes diff = EncodeDiff(old.data(), old.size(), neu.data(), neu.size());
@@ -28,7 +24,7 @@ void ExpectRoundTrip(const Bytes& old, const Bytes& neu) {
 
 TEST(Encoder, DegenerateSizes) {
   std::mt19937 rng(1);
-  const Bytes some = Random(rng, 1000);
+  const Bytes some = RandomBytes(rng, 1000);
   ExpectRoundTrip({}, {});
   ExpectRoundTrip({}, some);
   ExpectRoundTrip(some, {});
@@ -39,7 +35,7 @@ TEST(Encoder, DegenerateSizes) {
 
 TEST(Encoder, IdenticalFileIsOneCopy) {
   std::mt19937 rng(2);
-  const Bytes data = Random(rng, 100000);
+  const Bytes data = RandomBytes(rng, 100000);
   const Bytes diff = EncodeDiff(data.data(), data.size(), data.data(), data.size());
   EXPECT_LT(diff.size(), 16u);
 }
@@ -50,7 +46,7 @@ TEST(Encoder, GeneratedPairsRoundTrip) {
     const size_t n = 1 + rng() % 200000;
     // Small alphabets make many repeats and many escape bytes.
     const int alphabet = round % 3 == 0 ? 4 : 256;
-    Bytes old = Random(rng, n, alphabet);
+    Bytes old = RandomBytes(rng, n, alphabet);
     if (round % 5 == 0) for (size_t i = 0; i < old.size(); i += 3) old[i] = 0xA7;
     Bytes neu = old;
     const int edits = 1 + static_cast<int>(rng() % 40);
@@ -59,7 +55,7 @@ TEST(Encoder, GeneratedPairsRoundTrip) {
       switch (rng() % 5) {
         case 0: neu[at] = static_cast<uint8_t>(0xA2 + rng() % 6); break;
         case 1: {
-          const Bytes block = Random(rng, rng() % 3000, alphabet);
+          const Bytes block = RandomBytes(rng, rng() % 3000, alphabet);
           neu.insert(neu.begin() + static_cast<long>(at), block.begin(), block.end());
           break;
         }
@@ -74,7 +70,7 @@ TEST(Encoder, GeneratedPairsRoundTrip) {
           break;
         }
         default: {  // growth past the old end
-          const Bytes tail = Random(rng, rng() % 2000, alphabet);
+          const Bytes tail = RandomBytes(rng, rng() % 2000, alphabet);
           neu.insert(neu.end(), tail.begin(), tail.end());
         }
       }
@@ -90,7 +86,7 @@ TEST(Encoder, ShiftedCodeGivesSmallDiff) {
   std::mt19937 rng(4);
   Bytes old;
   for (int i = 0; i < 20000; ++i) {
-    const Bytes op = Random(rng, 1 + rng() % 6, 16);
+    const Bytes op = RandomBytes(rng, 1 + rng() % 6, 16);
     old.insert(old.end(), op.begin(), op.end());
     if (i % 7 == 0) for (int k = 0; k < 4; ++k) old.push_back(static_cast<uint8_t>(rng()));
   }

@@ -10,16 +10,12 @@
 #include "mkpatch/entry_encoder.h"
 #include "mkpatch/self_check.h"
 
+#include "random_bytes.h"
+
 namespace vard::mkpatch {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Random(std::mt19937& rng, size_t n, int alphabet = 256) {
-  Bytes out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng() % alphabet);
-  return out;
-}
 
 void ExpectStreamRoundTrip(const Bytes& old, const Bytes& neu) {
   const Bytes diff = EncodeStreamDiff(old.data(), old.size(), neu.data(), neu.size());
@@ -33,7 +29,7 @@ void ExpectStreamRoundTrip(const Bytes& old, const Bytes& neu) {
 void ShiftedCode(std::mt19937& rng, Bytes& old, Bytes& neu) {
   std::vector<size_t> addresses;
   for (int i = 0; i < 30000; ++i) {
-    const Bytes op = Random(rng, 1 + rng() % 6, 16);
+    const Bytes op = RandomBytes(rng, 1 + rng() % 6, 16);
     old.insert(old.end(), op.begin(), op.end());
     if (i % 5 == 0) {
       addresses.push_back(old.size());
@@ -42,25 +38,25 @@ void ShiftedCode(std::mt19937& rng, Bytes& old, Bytes& neu) {
   }
   neu = old;
   for (size_t at : addresses) neu[at] = static_cast<uint8_t>(neu[at] + 0x40);
-  const Bytes block = Random(rng, 700);
+  const Bytes block = RandomBytes(rng, 700);
   neu.insert(neu.begin() + 5000, block.begin(), block.end());
 }
 
 TEST(StreamDiffEncoder, DegenerateSizesAndGeneratedEdits) {
   std::mt19937 rng(11);
-  const Bytes some = Random(rng, 1000);
+  const Bytes some = RandomBytes(rng, 1000);
   ExpectStreamRoundTrip({}, {});
   ExpectStreamRoundTrip({}, some);
   ExpectStreamRoundTrip(some, {});
   ExpectStreamRoundTrip(some, some);
   for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE(round);
-    const Bytes old = Random(rng, 1 + rng() % 50000, round % 2 ? 4 : 256);
+    const Bytes old = RandomBytes(rng, 1 + rng() % 50000, round % 2 ? 4 : 256);
     Bytes neu = old;
     for (int e = 0; e < 10 && !neu.empty(); ++e) {
       const size_t at = rng() % neu.size();
       if (rng() % 2) {
-        const Bytes block = Random(rng, rng() % 2000);
+        const Bytes block = RandomBytes(rng, rng() % 2000);
         neu.insert(neu.begin() + static_cast<long>(at), block.begin(), block.end());
       } else {
         neu.erase(neu.begin() + static_cast<long>(at),
@@ -75,7 +71,7 @@ TEST(StreamDiffEncoder, DegenerateSizesAndGeneratedEdits) {
 // be those of one call, and a diff over its limit is given up, not cut short.
 TEST(StreamDiffEncoder, SpilledStreamsAndTheLimitKeepTheBytes) {
   std::mt19937 rng(13);
-  const Bytes noise = Random(rng, size_t{3} << 20);
+  const Bytes noise = RandomBytes(rng, size_t{3} << 20);
   XzPipe pipe(XzKind::Bytes, noise.size(), 1);
   for (size_t at = 0; at < noise.size(); at += size_t{1} << 20) {
     Bytes piece(noise.begin() + static_cast<long>(at), noise.begin() + static_cast<long>(at + (size_t{1} << 20)));
@@ -124,7 +120,7 @@ TEST(EntryEncoder, FormatOneUsesOnlyZlibAndTheEscapedDiff) {
   Bytes old, neu;
   ShiftedCode(rng, old, neu);
   const Bytes text(200000, 'a');
-  Bytes other = Random(rng, 3000);
+  Bytes other = RandomBytes(rng, 3000);
   for (const EncodedEntry& e : {EncodeEntry(&old, neu, false, EncodeOptions{1}),
                                 EncodeEntry(nullptr, text, false, EncodeOptions{1}),
                                 EncodeEntry(&other, text, true, EncodeOptions{1})}) {

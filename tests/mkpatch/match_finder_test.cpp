@@ -9,16 +9,12 @@
 #include <random>
 #include <vector>
 
+#include "random_bytes.h"
+
 namespace vard::mkpatch {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Random(std::mt19937& rng, size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
 
 // Random blocks, zero runs, a periodic stretch and copies of earlier blocks.
 Bytes GameLike(std::mt19937& rng, size_t n) {
@@ -38,7 +34,7 @@ Bytes GameLike(std::mt19937& rng, size_t n) {
         }
         [[fallthrough]];
       default: {
-        const Bytes r = Random(rng, len);
+        const Bytes r = RandomBytes(rng, len);
         out.insert(out.end(), r.begin(), r.end());
       }
     }
@@ -78,7 +74,7 @@ TEST(SparseMatchFinder, ReportsOnlyRealMatchesAndFindsLongOnes) {
   // A planted unique stretch at every offset to the sampling step is found whole.
   for (size_t shift = 0; shift < 9; ++shift) {
     Bytes planted = old;
-    const Bytes unique = Random(rng, 300);
+    const Bytes unique = RandomBytes(rng, 300);
     const size_t at = 500'000 + shift;
     std::copy(unique.begin(), unique.end(), planted.begin() + static_cast<long>(at));
     const MatchFinder finder(planted.data(), planted.size(), 0);
@@ -115,8 +111,8 @@ TEST(SparseMatchFinder, RunsAndRepeatsFollowTheHint) {
 
   // The same block twice: the copy nearest the hint is chosen.
   std::mt19937 rng(3);
-  const Bytes block = Random(rng, 500);
-  Bytes twice = Random(rng, 200'000);
+  const Bytes block = RandomBytes(rng, 500);
+  Bytes twice = RandomBytes(rng, 200'000);
   std::copy(block.begin(), block.end(), twice.begin() + 10'003);
   std::copy(block.begin(), block.end(), twice.begin() + 150'005);
   twice[10'503] = twice[150'505] = 1;
