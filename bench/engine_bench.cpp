@@ -18,8 +18,8 @@
 #include "engine/diff/file_streams.h"
 #include "engine/diff/stream_diff.h"
 #include "engine/inflate_loop.h"
-#include "mkpatch/delta/stream_diff_encoder.h"
-#include "mkpatch/diff_encoder.h"
+#include "mkpatch/encode/delta/stream_diff_encoder.h"
+#include "mkpatch/encode/diff_encoder.h"
 
 namespace {
 

@@ -29,6 +29,11 @@ ALLOWED = {
     "mkpatch": {"base", "model", "manifest", "engine", "ui"},
 }
 ROOTS = ("src", "tools")
+
+# mkpatch's stages in the order a build runs them (tools/mkpatch/README.md): a stage may
+# include its own headers and those of the stages before it; the files at mkpatch's top
+# (the driver and the command line) may include every stage.
+MKPATCH_STAGES = ["common", "project", "compare", "encode", "output", "check", "preview"]
 SOURCES = (".h", ".hpp", ".cpp", ".cc", ".c")
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
 
@@ -37,6 +42,25 @@ def folder_of(path, root):
     """The layer a file belongs to: its first folder below its root."""
     parts = os.path.relpath(path, root).split(os.sep)
     return parts[0] if len(parts) > 1 else None
+
+
+def mkpatch_stage_problem(path, root, inc):
+    """Why an include of one mkpatch file by another breaks the stage order, or None."""
+    parts = os.path.relpath(path, root).split(os.sep)
+    own = parts[1] if len(parts) > 2 else None
+    inc_parts = inc.split("/")
+    target = inc_parts[1] if len(inc_parts) > 2 else None
+    if target is None:
+        return '"%s" is at mkpatch\'s top, which no stage may include' % inc if own else None
+    if target not in MKPATCH_STAGES:
+        return '"%s" is in mkpatch/%s/, which is not a stage' % (inc, target)
+    if own is None or own == target:
+        return None
+    if own not in MKPATCH_STAGES:
+        return "mkpatch/%s/ is not a stage" % own
+    if MKPATCH_STAGES.index(target) > MKPATCH_STAGES.index(own):
+        return 'stage %s/ may not include "%s" of a later stage' % (own, inc)
+    return None
 
 
 def check(repo):
@@ -62,6 +86,11 @@ def check(repo):
                         bad.append('%s: "%s" names no folder' % (where, inc))
                         continue
                     target = inc.split("/", 1)[0]
+                    if target == own == "mkpatch":
+                        problem = mkpatch_stage_problem(path, root, inc)
+                        if problem:
+                            bad.append("%s: %s" % (where, problem))
+                        continue
                     if target == own or target in ALLOWED[own]:
                         continue
                     if target not in ALLOWED:

@@ -6,22 +6,22 @@
 #include <fstream>
 #include <map>
 
-#include "mkpatch/file_io.h"
-#include "mkpatch/input_error.h"
+#include "mkpatch/common/file_io.h"
+#include "mkpatch/common/input_error.h"
 #include "manifest/pack_selection.h"
 #include "manifest/patch_config.h"
-#include "mkpatch/entry_encoder.h"
-#include "mkpatch/manifest_writer.h"
-#include "mkpatch/name_case.h"
+#include "mkpatch/encode/entry_encoder.h"
+#include "mkpatch/output/manifest_writer.h"
+#include "mkpatch/common/name_case.h"
 #include "mkpatch/patch_builder.h"
-#include "mkpatch/path_rules.h"
-#include "mkpatch/payload_cache.h"
-#include "mkpatch/payload_writer.h"
-#include "mkpatch/project_file.h"
-#include "mkpatch/required_space.h"
-#include "mkpatch/resource_folder.h"
-#include "mkpatch/self_check.h"
-#include "mkpatch/tree_compare.h"
+#include "mkpatch/project/path_rules.h"
+#include "mkpatch/encode/payload_cache.h"
+#include "mkpatch/encode/payload_writer.h"
+#include "mkpatch/project/project_file.h"
+#include "mkpatch/compare/required_space.h"
+#include "mkpatch/output/resource_folder.h"
+#include "mkpatch/check/self_check.h"
+#include "mkpatch/compare/tree_compare.h"
 
 namespace vard::mkpatch {
 namespace {

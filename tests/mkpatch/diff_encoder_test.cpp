@@ -1,6 +1,6 @@
 // Round trips of the diff encoder through the product's decoder over many generated
 // pairs of old and new files, and the shape of what it writes.
-#include "mkpatch/diff_encoder.h"
+#include "mkpatch/encode/diff_encoder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 #include "engine/diff/decode_diff.h"
 #include "engine/diff/diff_format.h"
-#include "mkpatch/diff_emitter.h"
+#include "mkpatch/encode/diff_emitter.h"
 
 namespace vard::mkpatch {
 namespace {

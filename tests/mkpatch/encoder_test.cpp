@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "mkpatch/diff_encoder.h"
-#include "mkpatch/self_check.h"
+#include "mkpatch/encode/diff_encoder.h"
+#include "mkpatch/check/self_check.h"
 
 #include "random_bytes.h"
 

@@ -6,9 +6,9 @@
 
 #include <random>
 
-#include "mkpatch/delta/stream_diff_encoder.h"
-#include "mkpatch/entry_encoder.h"
-#include "mkpatch/self_check.h"
+#include "mkpatch/encode/delta/stream_diff_encoder.h"
+#include "mkpatch/encode/entry_encoder.h"
+#include "mkpatch/check/self_check.h"
 
 #include "random_bytes.h"
 

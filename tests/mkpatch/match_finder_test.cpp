@@ -1,7 +1,7 @@
 // The sparse match index (the one large old files get): every match it reports is real,
 // long matches are found wherever they start, and repeats (runs of one byte, periodic
 // data) neither break it nor hide the repeat the caller asks for.
-#include "mkpatch/delta/match_finder.h"
+#include "mkpatch/encode/delta/match_finder.h"
 
 #include <gtest/gtest.h>
 

@@ -10,18 +10,18 @@
 #include <filesystem>
 #include <iostream>
 
-#include "mkpatch/entry_encoder.h"
-#include "mkpatch/exe_build.h"
-#include "mkpatch/file_io.h"
-#include "mkpatch/input_error.h"
+#include "mkpatch/encode/entry_encoder.h"
+#include "mkpatch/output/exe_build.h"
+#include "mkpatch/common/file_io.h"
+#include "mkpatch/common/input_error.h"
 #include "mkpatch/patch_builder.h"
-#include "mkpatch/payload_cache.h"
-#include "mkpatch/preview.h"
-#include "mkpatch/payload_writer.h"
-#include "mkpatch/progress_bar.h"
-#include "mkpatch/project_file.h"
-#include "mkpatch/resource_folder.h"
-#include "mkpatch/self_check.h"
+#include "mkpatch/encode/payload_cache.h"
+#include "mkpatch/preview/preview.h"
+#include "mkpatch/encode/payload_writer.h"
+#include "mkpatch/common/progress_bar.h"
+#include "mkpatch/project/project_file.h"
+#include "mkpatch/output/resource_folder.h"
+#include "mkpatch/check/self_check.h"
 
 namespace fs = std::filesystem;
 using namespace vard::mkpatch;

@@ -8,14 +8,14 @@
 #include <optional>
 #include <thread>
 
-#include "mkpatch/delta/match_finder.h"
-#include "mkpatch/entry_encoder.h"
-#include "mkpatch/file_io.h"
-#include "mkpatch/input_error.h"
-#include "mkpatch/payload_cache.h"
-#include "mkpatch/progress_bar.h"
-#include "mkpatch/required_space.h"
-#include "mkpatch/resource_folder.h"
+#include "mkpatch/encode/delta/match_finder.h"
+#include "mkpatch/encode/entry_encoder.h"
+#include "mkpatch/common/file_io.h"
+#include "mkpatch/common/input_error.h"
+#include "mkpatch/encode/payload_cache.h"
+#include "mkpatch/common/progress_bar.h"
+#include "mkpatch/compare/required_space.h"
+#include "mkpatch/output/resource_folder.h"
 
 namespace vard::mkpatch {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "mkpatch/entry_encoder.h"
-#include "mkpatch/patch_plan.h"
-#include "mkpatch/project_file.h"
+#include "mkpatch/encode/entry_encoder.h"
+#include "mkpatch/compare/patch_plan.h"
+#include "mkpatch/project/project_file.h"
 
 namespace vard::mkpatch {
 

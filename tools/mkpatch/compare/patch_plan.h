@@ -1,0 +1,51 @@
+// What a build decided, stage by stage: per language section and pack, the files to add,
+// update and delete with their sizes, checksums and payload resources. The manifest writer,
+// the self-check and the summary read it; nothing in it refers back to the project file.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "mkpatch/project/project_file.h"
+#include "mkpatch/compare/tree_compare.h"
+
+namespace vard::mkpatch {
+
+struct PlannedFile {
+  std::string subpath;  // "/bundles/patch.bundle": below the pack root, leading slash
+  std::filesystem::path new_file, old_file;  // sources in the trees (either may be empty)
+  uint64_t size = 0, size_org = 0;
+  std::string crc, crc_org;
+  int id = 0;  // payload resource id (0 for deleted files)
+  bool comp = false, diff = false;
+  int comp_form = 1, diff_form = 1;  // with comp / diff: 1 zlib / escaped diff, 2 xz / stream diff
+  uint64_t comp_size = 0;  // payload resource size, compressed or not
+  uint64_t diff_size = 0;  // decompressed diff size when diff
+};
+
+struct PlannedPack {
+  std::string root;
+  int id = 0;  // pack manifest resource id
+  std::vector<PlannedFile> added, updated, deleted;
+  size_t unchanged = 0;
+};
+
+struct PlannedSection {
+  std::string name;
+  uint64_t required_space = 0;
+  std::vector<PlannedPack> packs;
+};
+
+struct PatchPlan {
+  Project project;
+  // Sections and packs in manifest order. A pack whose files become folders is preceded by
+  // a pack of the same root that deletes those files first.
+  std::vector<PlannedSection> sections;
+  // The tree comparison of each project pack ([section][pack] as in the project), which the
+  // self-check's model of the installations starts from.
+  std::vector<std::vector<PackChanges>> changes;
+};
+
+}  // namespace vard::mkpatch

@@ -1,0 +1,264 @@
+#include "mkpatch/encode/payload_writer.h"
+
+#include <libdeflate.h>
+#include <lzma.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <stdexcept>
+
+#include "engine/xz_stream.h"
+
+namespace vard::mkpatch {
+
+std::vector<uint8_t> CompressZlib(const uint8_t* data, size_t size) {
+  std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+      libdeflate_alloc_compressor(12), &libdeflate_free_compressor);
+  if (!compressor) throw std::runtime_error("out of memory for the compressor");
+  std::vector<uint8_t> out(libdeflate_zlib_compress_bound(compressor.get(), size));
+  const size_t n = libdeflate_zlib_compress(compressor.get(), data, size, out.data(), out.size());
+  if (n == 0) throw std::runtime_error("compression failed");
+  out.resize(n);
+  out.shrink_to_fit();  // the bound is about the input's size; keep only the stream
+  return out;
+}
+
+std::vector<uint8_t> CompressZlibWithin(const uint8_t* data, size_t size, size_t limit) {
+  std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+      libdeflate_alloc_compressor(12), &libdeflate_free_compressor);
+  if (!compressor) throw std::runtime_error("out of memory for the compressor");
+  std::vector<uint8_t> out(limit);
+  const size_t n = libdeflate_zlib_compress(compressor.get(), data, size, out.data(), out.size());
+  out.resize(n);  // 0: it did not fit
+  out.shrink_to_fit();
+  return out;
+}
+
+size_t CompressedSize(const std::vector<uint8_t>& bytes) { return CompressZlib(bytes).size(); }
+
+namespace {
+
+// The stream, or empty when it has more than `limit` bytes: the output buffer never
+// grows beyond the limit.
+std::vector<uint8_t> RunXz(const std::vector<uint8_t>& bytes, const lzma_filter* filters, size_t limit) {
+  lzma_stream stream = LZMA_STREAM_INIT;
+  if (lzma_stream_encoder(&stream, filters, LZMA_CHECK_CRC32) != LZMA_OK)
+    throw std::runtime_error("cannot start the xz encoder");
+  std::vector<uint8_t> out(std::min(lzma_stream_buffer_bound(bytes.size()), limit));
+  stream.next_in = bytes.data();
+  stream.avail_in = bytes.size();
+  stream.next_out = out.data();
+  stream.avail_out = out.size();
+  const lzma_ret result = lzma_code(&stream, LZMA_FINISH);
+  const size_t size = out.size() - stream.avail_out;
+  lzma_end(&stream);
+  if (result != LZMA_STREAM_END && stream.avail_out == 0) return {};  // over the limit
+  if (result != LZMA_STREAM_END) throw std::runtime_error("xz compression failed");
+  out.resize(size);
+  out.shrink_to_fit();
+  return out;
+}
+
+lzma_options_lzma XzOptions(XzKind kind, uint64_t size) {
+  lzma_options_lzma options;
+  if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME))
+    throw std::runtime_error("xz preset missing");
+  // The decoder's memory follows the dictionary: no larger than the data or the cap.
+  uint32_t dictionary = LZMA_DICT_SIZE_MIN;
+  while (dictionary < size && dictionary < kXzDictionaryCap) dictionary *= 2;
+  options.dict_size = dictionary < kXzDictionaryCap ? dictionary : kXzDictionaryCap;
+  if (kind == XzKind::Bytes) {
+    // Measured on the difference streams of real executables: one bit of literal
+    // context and no position bits compress best.
+    options.lc = 1;
+    options.lp = 0;
+    options.pb = 0;
+  }
+  return options;
+}
+
+}  // namespace
+
+struct XzPipe::State {
+  lzma_options_lzma options;
+  lzma_stream stream = LZMA_STREAM_INIT;
+  std::vector<uint8_t> out;     // the stream's bytes not in the spill file
+  std::FILE* spill = nullptr;   // the stream's first bytes, once it outgrew kXzPipeKept
+  uint64_t spilled = 0;         // bytes in the spill file
+  size_t kept = kXzPipeKept;
+  std::mutex mutex;
+  std::condition_variable ready;  // a piece or the end is queued
+  std::condition_variable taken;  // the compressing thread took a piece, or stopped
+  std::deque<std::vector<uint8_t>> queue;
+  size_t queued = 0;  // bytes in the queue
+  bool finishing = false;
+  bool stopped = false;  // the compressing thread returned
+  bool failed = false;
+  std::thread thread;
+
+  // Runs lzma_code over one piece (or the end), growing the output as needed.
+  bool Code(const std::vector<uint8_t>* piece) {
+    stream.next_in = piece != nullptr ? piece->data() : nullptr;
+    stream.avail_in = piece != nullptr ? piece->size() : 0;
+    for (;;) {
+      if (stream.avail_out == 0) {
+        if (out.size() >= kept && !Spill()) return false;
+        const size_t used = out.size();
+        out.resize(used + (size_t{1} << 20));
+        stream.next_out = out.data() + used;
+        stream.avail_out = out.size() - used;
+      }
+      const lzma_ret result = lzma_code(&stream, piece != nullptr ? LZMA_RUN : LZMA_FINISH);
+      if (piece == nullptr && result == LZMA_STREAM_END) {
+        out.resize(out.size() - stream.avail_out);
+        return true;
+      }
+      if (result != LZMA_OK) return false;
+      if (piece != nullptr && stream.avail_in == 0) return true;
+    }
+  }
+
+  // Moves the bytes made so far (all of `out`, which is full) to the spill file.
+  bool Spill() {
+    if (spill == nullptr && (spill = std::tmpfile()) == nullptr) return false;
+    if (std::fwrite(out.data(), 1, out.size(), spill) != out.size()) return false;
+    spilled += out.size();
+    out.clear();
+    return true;
+  }
+
+  void Run() {
+    const bool ok = Loop();
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      failed = !ok;
+      stopped = true;
+    }
+    taken.notify_all();
+  }
+
+  bool Loop() {
+    for (;;) {
+      std::vector<uint8_t> piece;
+      bool end = false;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        ready.wait(lock, [&] { return !queue.empty() || finishing; });
+        if (!queue.empty()) {
+          piece = std::move(queue.front());
+          queue.pop_front();
+          queued -= piece.size();
+        } else {
+          end = true;
+        }
+      }
+      taken.notify_all();
+      if (!(end ? Code(nullptr) : Code(&piece))) return false;
+      if (end) return true;
+    }
+  }
+};
+
+XzPipe::XzPipe(XzKind kind, uint64_t size_hint, size_t kept) : state_(new State) {
+  state_->kept = kept;
+  state_->options = XzOptions(kind, size_hint);
+  const lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &state_->options},
+                                 {LZMA_VLI_UNKNOWN, nullptr}};
+  if (lzma_stream_encoder(&state_->stream, filters, LZMA_CHECK_CRC32) != LZMA_OK)
+    throw std::runtime_error("cannot start the xz encoder");
+  state_->thread = std::thread([s = state_.get()] { s->Run(); });
+}
+
+XzPipe::~XzPipe() {
+  if (state_->thread.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->finishing = true;
+    }
+    state_->ready.notify_one();
+    state_->thread.join();
+  }
+  lzma_end(&state_->stream);
+  if (state_->spill != nullptr) std::fclose(state_->spill);
+}
+
+void XzPipe::Append(std::vector<uint8_t>& piece) {
+  {
+    // The maker waits while the compressor is behind, so the queue never holds more
+    // than a few pieces however much faster the data is made.
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    state_->taken.wait(lock, [&] { return state_->queued < kXzPipeQueue || state_->stopped; });
+    state_->queued += piece.size();
+    state_->queue.push_back(std::move(piece));
+  }
+  piece.clear();
+  state_->ready.notify_one();
+}
+
+uint64_t XzPipe::Finish() {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->finishing = true;
+  }
+  state_->ready.notify_one();
+  state_->thread.join();
+  if (state_->failed) throw std::runtime_error("xz compression or its temporary file failed");
+  return state_->spilled + state_->out.size();
+}
+
+void XzPipe::AppendTo(std::vector<uint8_t>& out) {
+  if (state_->spill != nullptr) {
+    const size_t start = out.size();
+    out.resize(start + state_->spilled);
+    std::rewind(state_->spill);
+    if (std::fread(out.data() + start, 1, state_->spilled, state_->spill) != state_->spilled)
+      throw std::runtime_error("cannot read back the temporary file of an xz stream");
+  }
+  out.insert(out.end(), state_->out.begin(), state_->out.end());
+}
+
+std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind, size_t limit) {
+  lzma_options_lzma options = XzOptions(kind, bytes.size());
+  const lzma_filter plain[] = {{LZMA_FILTER_LZMA2, &options},
+                               {LZMA_VLI_UNKNOWN, nullptr}};
+  std::vector<uint8_t> best = RunXz(bytes, plain, limit);
+  if (kind == XzKind::Whole) {
+    const lzma_filter x86[] = {{LZMA_FILTER_X86, nullptr},
+                               {LZMA_FILTER_LZMA2, &options},
+                               {LZMA_VLI_UNKNOWN, nullptr}};
+    // Only a smaller stream can replace the first, so it gets no more room than that.
+    std::vector<uint8_t> filtered = RunXz(bytes, x86, best.empty() ? limit : best.size() - 1);
+    if (!filtered.empty()) best = std::move(filtered);
+  }
+  return best;
+}
+
+Payload MakePayload(const std::vector<uint8_t>& content, bool allow_xz) {
+  Payload payload;
+  payload.data = CompressZlib(content);
+  payload.comp = true;
+  payload.codec = 1;
+  if (allow_xz) {
+    // Only a stream smaller than both the zlib stream and the content can be kept.
+    const size_t room = std::min(payload.data.size(), content.empty() ? SIZE_MAX : content.size()) - 1;
+    std::vector<uint8_t> xz = CompressXz(content, XzKind::Whole, room);
+    if (!xz.empty() && xz.size() < payload.data.size()) {
+      payload.data = std::move(xz);
+      payload.codec = 2;
+    }
+  }
+  if (!content.empty() && payload.data.size() >= content.size()) {
+    payload.data = content;
+    payload.comp = false;
+    payload.codec = 0;
+  }
+  return payload;
+}
+
+}  // namespace vard::mkpatch

@@ -1,0 +1,150 @@
+#include "mkpatch/output/resource_folder.h"
+
+#include <fstream>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "mkpatch/common/file_io.h"
+#include "mkpatch/output/manifest_writer.h"
+
+namespace vard::mkpatch {
+namespace {
+
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+  WriteWholeFile(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+// A path as a resource-script string: forward slashes, quotes and backslashes escaped.
+std::string RcString(const std::filesystem::path& path) {
+  std::string out = "\"";
+  for (char c : std::filesystem::absolute(path).generic_string()) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// A text as a resource-script string literal: quotes doubled, backslashes escaped. The script is read as UTF-8
+// (its code page pragma), so other characters stay as they are.
+std::string RcText(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    if (c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// The version resource: FILEVERSION and PRODUCTVERSION carry the "to" version as
+// major,minor,0,0; the texts are in the language-neutral Unicode block.
+std::string VersionResource(const Project& project) {
+  const int32_t to = ParseVersion(project.to).value_or(0);
+  const std::string numbers = std::to_string(to >> 16) + "," + std::to_string(to & 0xFFFF) + ",0,0";
+  const VersionInfo& info = project.version_info;
+  std::vector<std::pair<std::string, std::string>> values;
+  if (!info.studio.empty()) values.emplace_back("CompanyName", info.studio);
+  values.emplace_back("FileDescription", info.description);
+  values.emplace_back("FileVersion", project.to);
+  values.emplace_back("InternalName", "patcher");
+  if (!info.copyright.empty()) values.emplace_back("LegalCopyright", info.copyright);
+  values.emplace_back("OriginalFilename", "patcher.exe");
+  values.emplace_back("ProductName", info.product);
+  values.emplace_back("ProductVersion", project.to);
+  values.emplace_back("PatchFromVersion", project.from);
+  values.emplace_back("PatchToVersion", project.to);
+  values.emplace_back("Comments", "Updates " + info.product + " from " + project.from + " to " +
+                                      project.to);
+  std::string rc =
+      "\n// Version information (what the file's properties show).\n"
+      "#pragma code_page(65001)\n"
+      "1 VERSIONINFO\n"
+      "FILEVERSION " + numbers + "\n"
+      "PRODUCTVERSION " + numbers + "\n"
+      "FILEFLAGSMASK 0x3f\n"
+      "FILEFLAGS 0\n"
+      "FILEOS 0x40004\n"   // VOS_NT_WINDOWS32
+      "FILETYPE 1\n"       // VFT_APP
+      "FILESUBTYPE 0\n"
+      "BEGIN\n"
+      "  BLOCK \"StringFileInfo\"\n"
+      "  BEGIN\n"
+      "    BLOCK \"000004b0\"\n"  // neutral language, Unicode
+      "    BEGIN\n";
+  for (const auto& [name, value] : values)
+    rc += "      VALUE " + RcText(name) + ", " + RcText(value) + "\n";
+  rc +=
+      "    END\n"
+      "  END\n"
+      "  BLOCK \"VarFileInfo\"\n"
+      "  BEGIN\n"
+      "    VALUE \"Translation\", 0x0000, 1200\n"
+      "  END\n"
+      "END\n";
+  return rc;
+}
+
+}  // namespace
+
+bool IsReservedId(int id) {
+  return (id >= 101 && id <= 105) || (id >= 200 && id <= 225) || id == kMainManifestId;
+}
+
+std::filesystem::path PayloadPath(const std::filesystem::path& folder, int id) {
+  return folder / (std::to_string(id) + ".bin");
+}
+
+std::filesystem::path SkinPath(const std::filesystem::path& folder, int id) {
+  return folder / (std::to_string(id) + ".png");
+}
+
+std::filesystem::path ManifestPath(const std::filesystem::path& folder, int id) {
+  return folder / (std::to_string(id) + ".xml");
+}
+
+void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path& folder) {
+  std::string rc =
+      "// Patch data of one mkpatch build: the main manifest, the pack manifests and the\n"
+      "// payloads, all \"DATA\" resources.\n";
+  WriteText(ManifestPath(folder, kMainManifestId), MainManifestXml(plan));
+  rc += std::to_string(kMainManifestId) + " DATA " + RcString(ManifestPath(folder, kMainManifestId)) + "\n";
+  for (const PlannedSection& section : plan.sections) {
+    for (const PlannedPack& pack : section.packs) {
+      WriteText(ManifestPath(folder, pack.id), PackManifestXml(pack));
+      rc += std::to_string(pack.id) + " DATA " + RcString(ManifestPath(folder, pack.id)) + "\n";
+      for (int kind = 0; kind < 2; ++kind)
+        for (const PlannedFile& file : kind == 0 ? pack.added : pack.updated)
+          rc += std::to_string(file.id) + " DATA " + RcString(PayloadPath(folder, file.id)) + "\n";
+    }
+  }
+  // The icon travels beside the script; the patcher build takes it from there
+  // (cmake/PatchData.cmake), since resource 101 is defined by the patcher's own script.
+  std::filesystem::remove(folder / kIconName);
+  if (!plan.project.skin.icon.empty())
+    std::filesystem::copy_file(plan.project.skin.icon, folder / kIconName);
+  // The project's skin images are copied beside the script as <id>.png and listed in it;
+  // each also defines VARD_PATCH_SKIN_<id>, which keeps the patcher's own image of that id
+  // out (src/resources/skins.rc.in).
+  const SkinOverrides& skin = plan.project.skin;
+  for (const auto& [id, source] : {std::pair{102, skin.splash}, std::pair{103, skin.background},
+                                   std::pair{104, skin.item_bar}, std::pair{105, skin.total_bar}}) {
+    const std::filesystem::path target = SkinPath(folder, id);
+    std::filesystem::remove(target);
+    if (source.empty()) continue;
+    std::filesystem::copy_file(source, target);
+    rc += "#define VARD_PATCH_SKIN_" + std::to_string(id) + "\n" + std::to_string(id) + " DATA " +
+          RcString(target) + "\n";
+  }
+  rc += VersionResource(plan.project);
+  WriteText(folder / kRcName, rc);
+}
+
+uint64_t EmbeddedBytes(const std::filesystem::path& folder) {
+  uint64_t total = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.is_regular_file() && entry.path().filename() != kRcName) total += entry.file_size();
+  return total;
+}
+
+}  // namespace vard::mkpatch

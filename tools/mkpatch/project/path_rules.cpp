@@ -1,0 +1,105 @@
+#include "mkpatch/project/path_rules.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "base/staging_names.h"
+#include "base/text.h"
+
+namespace vard::mkpatch {
+namespace {
+
+bool IsValidUtf8(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<uint8_t>(s[i]);
+    size_t extra = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) { ++i; continue; }
+    if ((c & 0xE0) == 0xC0) { extra = 1; cp = c & 0x1F; }
+    else if ((c & 0xF0) == 0xE0) { extra = 2; cp = c & 0x0F; }
+    else if ((c & 0xF8) == 0xF0) { extra = 3; cp = c & 0x07; }
+    else return false;
+    if (i + extra >= s.size()) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      const auto d = static_cast<uint8_t>(s[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    static constexpr std::array<uint32_t, 4> kMin = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitComponents(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (char c : path) {
+    if (c == '/' || c == '\\') {
+      if (!current.empty()) parts.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) parts.push_back(current);
+  return parts;
+}
+
+}  // namespace
+
+std::string FoldCase(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+std::string WindowsNameProblem(const std::string& name) {
+  if (name.empty()) return "empty name";
+  if (name == "." || name == "..") return "\"" + name + "\" component";
+  if (!IsValidUtf8(name)) return "name is not UTF-8 text";
+  for (char ch : name) {
+    const auto c = static_cast<uint8_t>(ch);
+    if (c < 0x20 || c == 0x7F) return "control character in name";
+    if (std::string_view("<>:\"/\\|?*").find(ch) != std::string_view::npos)
+      return std::string("character '") + ch + "' cannot be stored by Windows";
+  }
+  if (name.back() == '.' || name.back() == ' ')
+    return "name ends with a dot or a space, which Windows drops";
+  // The patcher stages each file beside it as "<name>.vard-new" and the like, and clears
+  // such names as leftovers of an interrupted run.
+  if (IsStagingName(Utf8ToWide(name)))
+    return "extension \"vard-...\" is reserved for the patcher's staging files";
+  // Device names are reserved with any extension ("nul.txt" too).
+  const std::string stem = FoldCase(name.substr(0, name.find('.')));
+  static const std::array<const char*, 4> kDevices = {"CON", "PRN", "AUX", "NUL"};
+  for (const char* d : kDevices)
+    if (stem == d) return "reserved device name";
+  if (stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+      stem[3] >= '1' && stem[3] <= '9')
+    return "reserved device name";
+  return {};
+}
+
+std::string RelativePathProblem(const std::string& path) {
+  for (const std::string& part : SplitComponents(path)) {
+    std::string problem = WindowsNameProblem(part);
+    if (!problem.empty()) return problem;
+  }
+  return {};
+}
+
+std::string CleanPackRoot(const std::string& root) {
+  std::string out;
+  for (const std::string& part : SplitComponents(root)) {
+    if (!out.empty()) out += '\\';
+    out += part;
+  }
+  return out;
+}
+
+}  // namespace vard::mkpatch
