@@ -2,6 +2,7 @@
 """Runs mkpatch on bad input and checks that each case is refused with exit code 2 and a
 message naming the problem; also that the subcommands answer --help and that good input
 still builds. usage: bad_input_test.py MKPATCH"""
+import json
 import os
 import shutil
 import struct
@@ -250,7 +251,14 @@ with tempfile.TemporaryDirectory() as tmp:
            "cannot turn a folder into a file")
     # The patch data measured against the limit, which may be lowered but not raised.
     expect("too large", ["build", project(tmp), "--out", out, "--resources-only",
-                         "--max-patch-bytes", "100"], 2, "more than the 100 bytes")
+                         "--max-patch-bytes", "100", "--json", os.path.join(tmp, "failed.json")],
+           2, "more than the 100 bytes")
+    # The refused build still reports its plan, marked as not written.
+    page = open(os.path.join(out, "report.html"), encoding="utf-8").read()
+    facts = json.load(open(os.path.join(tmp, "failed.json"), encoding="utf-8"))
+    if "No patch written: the patch data takes" not in page or facts["result"] != "failed" \
+            or facts["limit_bytes"] != 100 or not facts["entries"]:
+        failures.append("the refused build's report does not say why: %s" % facts["failure"])
     expect("limit above loadable", ["build", project(tmp), "--out", out, "--max-patch-bytes",
                                     "1048576001"], 2, "max-patch-bytes")
     if os.path.exists(os.path.join(out, "resources")):

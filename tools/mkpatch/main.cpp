@@ -20,6 +20,7 @@
 #include "mkpatch/encode/payload_writer.h"
 #include "mkpatch/common/progress_bar.h"
 #include "mkpatch/project/project_file.h"
+#include "mkpatch/report_hook.h"
 #include "mkpatch/output/resource_folder.h"
 #include "mkpatch/check/self_check.h"
 
@@ -39,7 +40,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 int Build(const fs::path& project_file, const fs::path& out, bool resources_only, bool use_cache,
-          BuildOptions options, const fs::path& build_dir) {
+          BuildOptions options, const fs::path& build_dir, ReportTargets report) {
   const auto start = std::chrono::steady_clock::now();
   const Project project = LoadProject(project_file);
   fs::create_directories(out);
@@ -57,19 +58,43 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   WriteManifestsAndScript(plan, staging);
   // The patcher must be able to load what it carries.
   const uint64_t embedded = EmbeddedBytes(staging);
+  report.out = out;
+  BuildFacts facts;
+  facts.limit = limit;
+  facts.embedded = embedded;
+  facts.bytes_in = stats.bytes_in;
+  facts.diff_format = options.encode.diff_format;
+  facts.warnings = stats.warnings;
+  // A failed build still reports its plan, which shows why it failed.
+  auto report_failure = [&](const std::string& failure) {
+    facts.failure = failure;
+    facts.seconds = SecondsSince(start);
+    try {
+      WriteReports(plan, facts, report);
+    } catch (const std::exception& e) {
+      std::cerr << "mkpatch: " << e.what() << "\n";
+    }
+  };
   if (embedded > limit) {
     fs::remove_all(staging);
-    throw InputError("the patch data takes " + std::to_string(embedded) + " bytes (" +
-                     Megabytes(embedded) + "), more than the " + std::to_string(limit) + " bytes (" +
-                     Megabytes(limit) + ") a patcher can carry; split the patch");
+    const std::string failure = "the patch data takes " + std::to_string(embedded) + " bytes (" +
+                                Megabytes(embedded) + "), more than the " + std::to_string(limit) +
+                                " bytes (" + Megabytes(limit) + ") a patcher can carry; split the patch";
+    report_failure(failure);
+    throw InputError(failure);
   }
 
   const CheckResult check = SelfCheck(plan, staging, true);
+  facts.checked = true;
+  facts.check_entries = check.entries;
+  facts.check_decoded = check.decoded;
+  facts.check_problems = check.problems;
   if (!check.problems.empty()) {
     std::cerr << "mkpatch: self-check failed, no patch written:\n";
     for (const auto& p : check.problems) std::cerr << "  " << p << "\n";
     fs::remove_all(staging);
     cache.Clear();  // in case an entry of it was damaged
+    report_failure("the self-check failed");
     return 1;
   }
   cache.Prune();
@@ -81,6 +106,11 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   if (!resources_only)
     BuildPatcherExes(resources / kRcName, out, build_dir.empty() ? out / ".build" : build_dir,
                      project);
+  facts.patchers = resources_only                    ? PatcherState::kNotBuilt
+                   : project.sign.certificate.empty() ? PatcherState::kUnsigned
+                                                      : PatcherState::kSigned;
+  facts.seconds = SecondsSince(start);
+  WriteReports(plan, facts, report);
 
   uint64_t manifest_bytes = 0;
   for (const auto& entry : fs::directory_iterator(resources))
@@ -98,6 +128,7 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
     std::printf("cache: %zu of %zu payloads reused from earlier builds (%s)\n", cache.reused(),
                 stats.added + stats.updated, cache.folder().string().c_str());
   std::printf("resources: %s\n", resources.string().c_str());
+  std::printf("report: %s\n", (out / "report.html").string().c_str());
   if (!resources_only)
     std::printf("patchers: %s, %s\n", (out / "patcher-win32.exe").string().c_str(),
                 (out / "patcher-win64.exe").string().c_str());
@@ -150,7 +181,7 @@ int main(int argc, char** argv) {
   CLI::App app{"mkpatch: builds game patches for the Vard patcher"};
   app.require_subcommand(1);
 
-  std::string project, out, old_file, new_file, diff_file, build_dir;
+  std::string project, out, old_file, new_file, diff_file, build_dir, report_html, report_json;
   bool resources_only = false;
   bool no_cache = false;
   unsigned jobs = 0;
@@ -173,6 +204,11 @@ int main(int argc, char** argv) {
   build->add_option("--build-dir", build_dir,
                     "Folder of the patcher's cross-builds (default DIR/.build); one folder can "
                     "serve many patches");
+  build->add_option("--report", report_html,
+                    "Also write the build report (a self-contained HTML page, always written to "
+                    "DIR/report.html) to this file");
+  build->add_option("--json", report_json,
+                    "Write the build report's facts as JSON to this file (fields: docs/build-report.md)");
   const char* kFormatHelp =
       "2 (default): stream diffs and xz payloads where smaller; 1: only the escaped diff "
       "and zlib, which every patcher reads";
@@ -211,7 +247,8 @@ int main(int argc, char** argv) {
       options.jobs = jobs;
       options.max_payload_bytes = max_patch_bytes;
       options.encode = encode;
-      return Build(project, out, resources_only, !no_cache, options, build_dir);
+      return Build(project, out, resources_only, !no_cache, options, build_dir,
+                   {fs::path(), report_html, report_json});
     }
     if (*preview) return Preview(project, out);
     if (*diff) return Diff(old_file, new_file, diff_file, encode);

@@ -219,6 +219,7 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
         for (const std::string& name : c.deleted_first) {
           PlannedFile file;
           file.subpath = "/" + name;
+          file.old_file = source.old_dir / name;
           first.deleted.push_back(std::move(file));
         }
         stats.deleted += first.deleted.size();
@@ -247,6 +248,7 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
       for (const std::string& name : c.deleted) {
         PlannedFile file;
         file.subpath = "/" + name;
+        file.old_file = source.old_dir / name;
         pack.deleted.push_back(std::move(file));
       }
       stats.added += pack.added.size();
