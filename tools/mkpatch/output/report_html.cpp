@@ -152,7 +152,7 @@ svg text{font:12px system-ui,sans-serif;fill:#1d2230}svg .ct{font-weight:600}
 #entries thead th[aria-sort=ascending]::after{content:" \25b2"}#entries thead th[aria-sort=descending]::after{content:" \25bc"}
 #entries td.num,#entries th.num{text-align:right}#entries tr.poor td{background:#fff4e0}
 #filter{font:inherit;padding:4px 8px;width:300px;margin:0 10px 8px 0}
-.frames{display:flex;flex-wrap:wrap;gap:16px}.frames img{display:block;max-width:540px;
+.frames{display:flex;flex-wrap:wrap;gap:16px}.frames img{display:block;width:270px;
 background:repeating-conic-gradient(#c9ccd2 0 25%,#e9ebee 0 50%) 0 0/16px 16px;border:1px solid #c9ccd2}
 .frames figcaption{color:#505a6b;font-size:13px}li{margin:4px 0}code{font-size:13px}
 )";
