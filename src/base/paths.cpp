@@ -62,4 +62,39 @@ std::wstring FileNamePart(const std::wstring& path) {
   return path.substr(at + 1);
 }
 
+std::size_t VolumeEnd(const std::wstring& path) {
+  std::size_t at = 0;
+  std::size_t names = 1;
+  if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
+    at = 4;
+    if (path.compare(4, 4, L"UNC\\") == 0) {
+      at = 8;
+      names = 2;
+    }
+  } else if (IsNetworkPath(path)) {
+    at = 2;
+    names = 2;
+  } else if (path.size() >= 2 && path[1] == L':' && (path[0] | 0x20) >= L'a' &&
+             (path[0] | 0x20) <= L'z') {
+    return 2;
+  } else {
+    return std::wstring::npos;
+  }
+  for (std::size_t i = 0; i < names; ++i) {
+    const std::size_t end = path.find(L'\\', at);
+    if (end == at) return std::wstring::npos;
+    if (end == std::wstring::npos) return i + 1 == names ? path.size() : std::wstring::npos;
+    at = i + 1 == names ? end : end + 1;
+  }
+  return at;
+}
+
+std::wstring LongPathForm(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+  if (VolumeEnd(path) == std::wstring::npos) return std::wstring();
+  if (path.rfind(L"\\\\.\\", 0) == 0) return std::wstring();  // devices, not files
+  if (IsNetworkPath(path)) return L"\\\\?\\UNC\\" + path.substr(2);
+  return L"\\\\?\\" + path;
+}
+
 }  // namespace vard

@@ -28,4 +28,14 @@ std::wstring DirectoryPart(const std::wstring& path);
 // The path after its last separator; the whole path when it holds none.
 std::wstring FileNamePart(const std::wstring& path);
 
+// Where the part of an absolute path naming its volume ends: after "C:", "\\server\share",
+// "\\?\C:", "\\?\UNC\server\share" or "\\?\Volume{...}". npos for any other path.
+std::size_t VolumeEnd(const std::wstring& path);
+
+// The long-path form of an absolute, normalised path ("C:\x" or "\\server\share\x"):
+// "\\?\C:\x", "\\?\UNC\server\share\x". The system takes such a path as it stands, with
+// no length limit, so it must already be absolute and free of "." and ".." parts. A path
+// already in that form is returned as it is; empty for any other path (relative ones).
+std::wstring LongPathForm(const std::wstring& path);
+
 }  // namespace vard

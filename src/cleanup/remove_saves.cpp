@@ -9,6 +9,7 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "os/files.h"
+#include "os/held_folders.h"
 #include "cleanup/save_walk.h"
 #include "os/win_handle.h"
 
@@ -101,15 +102,7 @@ class WindowsSaveFiles : public SaveFileSystem {
     return ListEntries(folder, "*", want_folders);
   }
 
-  std::wstring FullPath(const std::wstring& path) override {
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return std::wstring();
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return std::wstring();
-    full.resize(length);
-    return full;
-  }
+  std::wstring FullPath(const std::wstring& path) override { return FullPathName(path); }
 
   bool IsKeptSave(const std::wstring& path) override { return vard::IsKeptSave(path); }
 
@@ -117,26 +110,6 @@ class WindowsSaveFiles : public SaveFileSystem {
 };
 
 }  // namespace
-
-std::shared_ptr<void> HoldFolder(const std::wstring& path, std::uint32_t& attributes) {
-  const DWORD listed = GetFileAttributesW(path.c_str());
-  if (listed == INVALID_FILE_ATTRIBUTES) return nullptr;
-  // Without delete sharing nobody can rename or remove the folder (and put a link in its
-  // place) while it is open. The system weighs sharing only for handles that may read,
-  // write or delete: one that may read attributes alone would hold nothing, hence the
-  // right to list the folder.
-  const HANDLE handle = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  std::shared_ptr<void> held(handle, CloseHandle);
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(handle, &info)) return nullptr;
-  // Both views count: Wine reports a link to a folder in the listed attributes only.
-  attributes = listed | info.dwFileAttributes;
-  return held;
-}
 
 void RemoveSaves(const std::wstring& install_path, const std::wstring& product) {
   CleanDataDirectory(install_path);

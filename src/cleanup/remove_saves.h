@@ -25,11 +25,6 @@ void RemoveSaves(const std::wstring& install_path, const std::wstring& product);
 // in save_walk.h). A directory whose own path passes through a link is left untouched.
 void CleanDataDirectory(const std::wstring& directory);
 
-// Opens the folder at path itself (never what a link names), so that nobody can rename or
-// remove it until the result is released; attributes gets what the system reports for it.
-// Null when it cannot be opened. The walk's hold of each folder of its chain.
-std::shared_ptr<void> HoldFolder(const std::wstring& path, std::uint32_t& attributes);
-
 // Names (not paths) of the folder's entries matching the ";"-separated patterns (UTF-8),
 // in enumeration order, pattern by pattern: sub-folders only when want_folders, otherwise
 // files only. ".", ".." and ".svn" are never listed; a name matching two patterns is

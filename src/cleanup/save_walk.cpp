@@ -22,35 +22,6 @@ std::shared_ptr<void> EnterFolder(SaveFileSystem& files, const std::wstring& pat
   return held;
 }
 
-// Where the part of an absolute path naming its volume ends: after "C:", "\\server\share",
-// "\\?\C:", "\\?\UNC\server\share" or "\\?\Volume{...}". npos for any other path.
-std::size_t VolumeEnd(const std::wstring& path) {
-  std::size_t at = 0;
-  std::size_t names = 1;
-  if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
-    at = 4;
-    if (path.compare(4, 4, L"UNC\\") == 0) {
-      at = 8;
-      names = 2;
-    }
-  } else if (IsNetworkPath(path)) {
-    at = 2;
-    names = 2;
-  } else if (path.size() >= 2 && path[1] == L':' && (path[0] | 0x20) >= L'a' &&
-             (path[0] | 0x20) <= L'z') {
-    return 2;
-  } else {
-    return std::wstring::npos;
-  }
-  for (std::size_t i = 0; i < names; ++i) {
-    const std::size_t end = path.find(L'\\', at);
-    if (end == at) return std::wstring::npos;
-    if (end == std::wstring::npos) return i + 1 == names ? path.size() : std::wstring::npos;
-    at = i + 1 == names ? end : end + 1;
-  }
-  return at;
-}
-
 }  // namespace
 
 void WalkDataDirectory(SaveFileSystem& files, const std::wstring& directory) {

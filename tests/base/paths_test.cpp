@@ -58,5 +58,20 @@ TEST(PathParts, SplitAtTheLaterOfEitherSeparator) {
   EXPECT_EQ(DirectoryPart(L"plain.txt"), L"");
 }
 
+TEST(LongPathForm, DrivesAndSharesGainTheirPrefixOtherPathsNone) {
+  EXPECT_EQ(LongPathForm(L"C:\\Games\\X"), L"\\\\?\\C:\\Games\\X");
+  EXPECT_EQ(LongPathForm(L"C:\\"), L"\\\\?\\C:\\");
+  // A share keeps its server and share names after "UNC", never "\\?\server".
+  EXPECT_EQ(LongPathForm(L"\\\\server\\share\\X"), L"\\\\?\\UNC\\server\\share\\X");
+  EXPECT_EQ(LongPathForm(L"\\\\?\\UNC\\server\\share\\X"), L"\\\\?\\UNC\\server\\share\\X");
+  for (const wchar_t* other : {L"Games\\X", L"\\Games\\X", L"\\\\server", L"\\\\.\\C:\\X", L""}) {
+    EXPECT_EQ(LongPathForm(other), L"") << other;
+  }
+  EXPECT_EQ(VolumeEnd(L"\\\\?\\C:\\Games"), 6u);
+  EXPECT_EQ(VolumeEnd(L"\\\\?\\UNC\\server\\share\\X"), 20u);
+  EXPECT_EQ(VolumeEnd(L"\\\\server\\share"), 14u);
+  EXPECT_EQ(VolumeEnd(L"\\\\server"), std::wstring::npos);
+}
+
 }  // namespace
 }  // namespace vard

@@ -113,22 +113,6 @@ TEST(CleanDataDirectory, DeletesUnmarkedSavesOnly) {
   EXPECT_TRUE(Exists(profiles + L"bert\\savegames"));
 }
 
-TEST(HoldFolder, NobodyRenamesOrRemovesAHeldFolder) {
-  TempDir dir;
-  const std::wstring folder = dir.Path(L"held");
-  WriteFileBytes(folder + L"\\inside.sav", "x");
-  std::uint32_t attributes = 0;
-  std::shared_ptr<void> held = HoldFolder(folder, attributes);
-  ASSERT_NE(held, nullptr);
-  EXPECT_EQ(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
-            static_cast<std::uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_FALSE(MoveFileW(folder.c_str(), dir.Path(L"moved").c_str()));
-  EXPECT_TRUE(DeleteFileW((folder + L"\\inside.sav").c_str()));
-  EXPECT_FALSE(RemoveDirectoryW(folder.c_str()));
-  held.reset();
-  EXPECT_TRUE(MoveFileW(folder.c_str(), dir.Path(L"moved").c_str()));
-}
-
 TEST(CleanDataDirectory, MissingProfilesFolderIsNoFault) {
   TempDir dir;
   WriteFileBytes(dir.Path(L"settings\\other.cfg"), "x");
