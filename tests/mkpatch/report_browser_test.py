@@ -82,6 +82,7 @@ class DevTools:
                                   struct.pack(">BH", 0x80 | 126, size) if size < 65536 else
                                   struct.pack(">BQ", 0x80 | 127, size))
         self.sock.sendall(header + mask + bytes(c ^ mask[i % 4] for i, c in enumerate(data)))
+        self.sock.settimeout(60)  # wait_for may have left a short one
         while True:
             message = self._message()
             if message.get("id") == self.next_id:
