@@ -44,6 +44,9 @@ for label, game in (("A", game1), ("B", game2)):
     print(r.stdout + "build %s took %.0f s" % (label, time.monotonic() - start), flush=True)
     if r.returncode != 0:
         sys.exit("mkpatch build %s failed with exit code %d" % (label, r.returncode))
+    with open(os.path.join(out, "report.html"), encoding="utf-8") as report:
+        if "signed (Authenticode, SHA-256) with test-certificate.pem" not in report.read():
+            failures.append("build %s: the build report does not say the patchers are signed" % label)
     for preset in ("win32", "win64"):
         copy = os.path.join(WORK, "unsigned-%s-%s.exe" % (label, preset))
         shutil.copyfile(os.path.join(patcher_build, preset, "patcher.exe"), copy)
