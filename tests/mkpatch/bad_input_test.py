@@ -259,6 +259,16 @@ with tempfile.TemporaryDirectory() as tmp:
     if "No patch written: the patch data takes" not in page or facts["result"] != "failed" \
             or facts["limit_bytes"] != 100 or not facts["entries"]:
         failures.append("the refused build's report does not say why: %s" % facts["failure"])
+    # Payloads past the limit stop the encoding; the report holds what was made, largest first.
+    write(os.path.join(tmp, "new9", "big.bin"), os.urandom(5000))
+    write(os.path.join(tmp, "new9", "small.txt"), b"x")
+    expect("payloads too large", ["build", project(tmp, new="new9"), "--out", out, "--resources-only",
+                                  "--jobs", "1", "--max-patch-bytes", "1000", "--json",
+                                  os.path.join(tmp, "failed.json")], 2, "payloads alone exceed 1000")
+    facts = json.load(open(os.path.join(tmp, "failed.json"), encoding="utf-8"))
+    if [e["subpath"] for e in facts["entries"] if e["kind"] == "added"] != ["/big.bin"] \
+            or facts["files"]["not_encoded"] != 1:
+        failures.append("the stopped build's report: %s" % facts)
     expect("limit above loadable", ["build", project(tmp), "--out", out, "--max-patch-bytes",
                                     "1048576001"], 2, "max-patch-bytes")
     if os.path.exists(os.path.join(out, "resources")):

@@ -21,6 +21,7 @@ PlannedFile Update(const std::string& subpath, uint64_t old_size, uint64_t size,
   f.diff_form = 2;
   f.comp = !diff;
   f.id = 6000;
+  f.crc = "0badc0de";  // the payload was made
   return f;
 }
 
@@ -40,7 +41,11 @@ TEST(BuildReport, PoorDiffsAreLargePayloadsOfSimilarFiles) {
   added.subpath = "/new.dat";
   added.size = 5'000;
   added.comp_size = 2'000'000;
+  added.crc = "0badc0de";
   base.added.push_back(added);
+  PlannedFile stopped = added;  // a stopped build never made this one's payload
+  stopped.crc.clear();
+  base.added.push_back(stopped);
   plan.sections[1].name = "french";
   plan.sections[1].packs.resize(1);
   plan.sections[1].packs[0].root = "local\\french";
@@ -61,6 +66,7 @@ TEST(BuildReport, PoorDiffsAreLargePayloadsOfSimilarFiles) {
   EXPECT_EQ(r.updated_whole, 1u);
   EXPECT_EQ(r.deleted, 1u);
   EXPECT_EQ(r.unchanged, 3u);
+  EXPECT_EQ(r.not_encoded, 1u);
   EXPECT_EQ(r.payload_bytes, 6'240'900u);
   // The pack that deletes first shares its root's bar.
   ASSERT_EQ(r.by_pack.size(), 2u);
@@ -103,6 +109,7 @@ TEST(BuildReport, TextsCannotBreakOutOfThePageOrTheJson) {
   added.subpath = "/it's & more.txt";
   added.size = 1;
   added.comp_size = 1;
+  added.crc = "00000000";
   plan.sections[0].packs[0].added.push_back(added);
   const BuildReport r = MakeBuildReport(plan, {});
 

@@ -54,20 +54,15 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   PayloadCache cache(use_cache ? out / ".mkpatch-cache" : fs::path());
   options.cache = &cache;
   BuildStats stats;
-  const PatchPlan plan = PlanPatch(project, staging, stats, options);
-  WriteManifestsAndScript(plan, staging);
-  // The patcher must be able to load what it carries.
-  const uint64_t embedded = EmbeddedBytes(staging);
   report.out = out;
   BuildFacts facts;
   facts.limit = limit;
-  facts.embedded = embedded;
-  facts.bytes_in = stats.bytes_in;
   facts.diff_format = options.encode.diff_format;
-  facts.warnings = stats.warnings;
   // A failed build still reports its plan, which shows why it failed.
-  auto report_failure = [&](const std::string& failure) {
+  auto report_failure = [&](const PatchPlan& plan, const std::string& failure) {
     facts.failure = failure;
+    facts.bytes_in = stats.bytes_in;
+    facts.warnings = stats.warnings;
     facts.seconds = SecondsSince(start);
     try {
       WriteReports(plan, facts, report);
@@ -75,12 +70,23 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
       std::cerr << "mkpatch: " << e.what() << "\n";
     }
   };
+  options.on_limit = [&](const PatchPlan& partial, const std::string& failure) {
+    facts.embedded = stats.payload_bytes;
+    report_failure(partial, failure);
+  };
+  const PatchPlan plan = PlanPatch(project, staging, stats, options);
+  WriteManifestsAndScript(plan, staging);
+  // The patcher must be able to load what it carries.
+  const uint64_t embedded = EmbeddedBytes(staging);
+  facts.embedded = embedded;
+  facts.bytes_in = stats.bytes_in;
+  facts.warnings = stats.warnings;
   if (embedded > limit) {
     fs::remove_all(staging);
     const std::string failure = "the patch data takes " + std::to_string(embedded) + " bytes (" +
                                 Megabytes(embedded) + "), more than the " + std::to_string(limit) +
                                 " bytes (" + Megabytes(limit) + ") a patcher can carry; split the patch";
-    report_failure(failure);
+    report_failure(plan, failure);
     throw InputError(failure);
   }
 
@@ -94,7 +100,7 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
     for (const auto& p : check.problems) std::cerr << "  " << p << "\n";
     fs::remove_all(staging);
     cache.Clear();  // in case an entry of it was damaged
-    report_failure("the self-check failed");
+    report_failure(plan, "the self-check failed");
     return 1;
   }
   cache.Prune();

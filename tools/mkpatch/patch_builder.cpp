@@ -119,7 +119,9 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
   WriteWholeFile(PayloadPath(resources, file.id), encoded.payload.data);
 }
 
-void RunJobs(std::vector<Job>& jobs, const std::filesystem::path& resources, const BuildOptions& options,
+// False when the payloads went beyond options.max_payload_bytes: the jobs not started by
+// then are left unencoded (their files keep an empty crc).
+bool RunJobs(std::vector<Job>& jobs, const std::filesystem::path& resources, const BuildOptions& options,
              BuildStats& stats) {
   // Largest first: the long jobs start early and the small ones fill the gaps at the end.
   std::stable_sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) { return a.size > b.size; });
@@ -161,10 +163,8 @@ void RunJobs(std::vector<Job>& jobs, const std::filesystem::path& resources, con
   for (std::thread& t : pool) t.join();
   bar.Finish();
   if (error) std::rethrow_exception(error);
-  if (stop)
-    throw InputError("the payloads alone exceed " + std::to_string(options.max_payload_bytes) +
-                     " bytes, more than the patcher can carry; build was stopped");
   stats.payload_bytes += payload_bytes;
+  return !stop;
 }
 
 }  // namespace
@@ -271,7 +271,7 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
           const uint64_t memory = EncodingMemory(size, updated ? FileSize(file.old_file) : 0, updated);
           jobs.push_back({&file, updated, file.subpath.substr(1), size, memory});
         }
-  RunJobs(jobs, resources, options, stats);
+  const bool within_limit = RunJobs(jobs, resources, options, stats);
 
   for (PlannedSection& section : plan.sections) {
     for (const PlannedPack& pack : section.packs) {
@@ -282,6 +282,12 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
         }
     }
     section.required_space = RequiredSpace(section);
+  }
+  if (!within_limit) {
+    const std::string message = "the payloads alone exceed " + std::to_string(options.max_payload_bytes) +
+                                " bytes, more than the patcher can carry; build was stopped";
+    if (options.on_limit) options.on_limit(plan, message);
+    throw InputError(message);
   }
   return plan;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ struct BuildOptions {
   uint64_t split_size = kSplitSize;  // updated files from this size on use two threads
   PayloadCache* cache = nullptr;     // payloads of earlier builds; none when null
   EncodeOptions encode;              // diff form and codecs
+  // Called when the payloads stop the build early, with the plan as far as it got (files
+  // whose payload was not made keep an empty crc) and the error about to be thrown.
+  std::function<void(const PatchPlan&, const std::string&)> on_limit;
 };
 
 // Payload files go to `resources`, which must exist. Throws InputError for input the patch

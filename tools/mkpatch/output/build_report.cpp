@@ -166,14 +166,24 @@ BuildReport MakeBuildReport(const PatchPlan& plan, BuildFacts facts) {
         report.by_pack.push_back({label, 0, 0});
       }
       ByteShare& share = report.by_pack[pack_index[label]];
-      for (const PlannedFile& f : pack.added) report.entries.push_back(Entry(section.name, pack.root, f, EntryKind::kAdded));
-      for (const PlannedFile& f : pack.updated)
-        report.entries.push_back(Entry(section.name, pack.root, f,
-                                       f.diff ? EntryKind::kUpdatedByDiff : EntryKind::kUpdatedWhole));
+      // A payload that was made has the file's checksum; a stopped build leaves the rest out.
+      for (const PlannedFile& f : pack.added) {
+        if (f.crc.empty()) ++report.not_encoded;
+        else report.entries.push_back(Entry(section.name, pack.root, f, EntryKind::kAdded));
+      }
+      for (const PlannedFile& f : pack.updated) {
+        if (f.crc.empty()) ++report.not_encoded;
+        else report.entries.push_back(Entry(section.name, pack.root, f,
+                                            f.diff ? EntryKind::kUpdatedByDiff : EntryKind::kUpdatedWhole));
+      }
       for (const PlannedFile& f : pack.deleted) report.entries.push_back(Entry(section.name, pack.root, f, EntryKind::kDeleted));
-      share.files += pack.added.size() + pack.updated.size() + pack.deleted.size();
+      share.files += pack.deleted.size();
       for (const auto* list : {&pack.added, &pack.updated})
-        for (const PlannedFile& f : *list) share.bytes += f.comp_size;
+        for (const PlannedFile& f : *list)
+          if (!f.crc.empty()) {
+            ++share.files;
+            share.bytes += f.comp_size;
+          }
     }
   }
 

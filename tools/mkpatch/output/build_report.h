@@ -76,6 +76,9 @@ struct BuildReport {
   BuildFacts facts;
   std::vector<ReportEntry> entries;  // manifest order: sections, packs, added, updated, deleted
   size_t added = 0, updated_by_diff = 0, updated_whole = 0, deleted = 0, unchanged = 0;
+  // Added and updated files left out: a build stopped by its payload limit before it made
+  // their payloads (the largest are made first).
+  size_t not_encoded = 0;
   uint64_t payload_bytes = 0;
   std::vector<ByteShare> by_pack;  // one per section and root, in manifest order
   std::vector<ByteShare> by_kind;  // added, updated by diff, updated whole, manifests and art

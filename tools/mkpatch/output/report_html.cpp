@@ -262,6 +262,10 @@ std::string Glance(const BuildReport& r) {
                                   " by diff, " + Grouped(r.updated_whole) + " whole)");
   out += Row("Files deleted", Grouped(r.deleted));
   out += Row("Files unchanged", Grouped(r.unchanged));
+  if (r.not_encoded)
+    out += Row("Not encoded", Grouped(r.not_encoded) +
+                                  " added or updated files: the build stopped at the limit before their "
+                                  "payloads were made (the largest are made first) and the table leaves them out");
   out += Row("Bytes read", Grouped(f.bytes_in) + " bytes of new files (" + Html(Megabytes(f.bytes_in)) + ")");
   out += Row("Build time", seconds);
   out += Row("Diff format", std::to_string(f.diff_format) +

@@ -73,7 +73,7 @@ std::string ReportJson(const BuildReport& r) {
   out += "  \"diff_format\": " + std::to_string(f.diff_format) + ",\n";
   out += "  \"files\": {\"added\": " + Num(r.added) + ", \"updated_by_diff\": " + Num(r.updated_by_diff) +
          ", \"updated_whole\": " + Num(r.updated_whole) + ", \"deleted\": " + Num(r.deleted) +
-         ", \"unchanged\": " + Num(r.unchanged) + "},\n";
+         ", \"unchanged\": " + Num(r.unchanged) + ", \"not_encoded\": " + Num(r.not_encoded) + "},\n";
   out += "  \"self_check\": {\"ran\": " + std::string(f.checked ? "true" : "false") +
          ", \"passed\": " + (f.checked && f.check_problems.empty() ? "true" : "false") +
          ", \"entries\": " + Num(f.check_entries) + ", \"payloads_decoded\": " + Num(f.check_decoded) +
