@@ -90,3 +90,28 @@ if(NOT WIN32)
   pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET GLOBAL liblzma)
   add_library(vard::lzma ALIAS PkgConfig::LZMA)
 endif()
+
+# Archive diffs rebuild deflate streams bit for bit, so mkpatch (Debian's zlib1g-dev) and
+# the patchers (libz-mingw-w64-dev, linked statically) must use one zlib version: every
+# preset checks the header it builds with against this pin, and the native build also
+# checks the cross headers when they are installed.
+set(VARD_ZLIB_VERSION 1.2.13)
+function(_vard_check_zlib header)
+  file(STRINGS ${header} _line REGEX "^#define ZLIB_VERSION \"")
+  string(REGEX REPLACE ".*\"(.*)\".*" "\\1" _version "${_line}")
+  if(NOT _version STREQUAL VARD_ZLIB_VERSION)
+    message(FATAL_ERROR "${header} is zlib ${_version}, but archive diffs need zlib "
+      "${VARD_ZLIB_VERSION} on every side (mkpatch and both patchers): install that version "
+      "of zlib1g-dev and libz-mingw-w64-dev")
+  endif()
+endfunction()
+if(WIN32)
+  _vard_check_zlib(/usr/${VARD_TRIPLE}/include/zlib.h)
+else()
+  _vard_check_zlib(${ZLIB_INCLUDE_DIRS}/zlib.h)
+  foreach(_triple x86_64-w64-mingw32 i686-w64-mingw32)
+    if(EXISTS /usr/${_triple}/include/zlib.h)
+      _vard_check_zlib(/usr/${_triple}/include/zlib.h)
+    endif()
+  endforeach()
+endif()

@@ -13,12 +13,14 @@ Layout written (each version's packs in folders of their own, as a studio keeps 
 Deterministic: the same script writes the same bytes on every run, except the test
 certificate, which openssl makes anew when it is missing.
 """
+import io
 import os
 import random
 import shutil
 import struct
 import subprocess
 import sys
+import zipfile
 
 
 class Program:
@@ -112,6 +114,18 @@ def menu_xml(language, entries, extra=()):
     return ('<menu language="%s">\n%s</menu>\n' % (language, items)).encode("utf-8")
 
 
+def scripts_zip(files):
+    """A zip archive as many games keep their scripts: deflated with zlib at its default
+    level (Python's zipfile), fixed time stamps, so that the same files give the same bytes."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in files.items():
+            info = zipfile.ZipInfo(name, date_time=(2024, 1, 1, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(info, data)
+    return buffer.getvalue()
+
+
 def write(root, rel, data):
     path = os.path.join(root, *rel.split("/"))
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -129,6 +143,13 @@ def main():
     game = Program(seed=100, count=9000)
     engine = Program(seed=200, count=5000)
     textures = random.Random(300).randbytes(600_000)          # incompressible, unchanged
+    script_words = words + ["if", "then", "end", "local", "function", "return", "player"]
+    old_scripts = {"scripts/%s.lua" % name: text_lines(500 + i, 400, script_words)
+                   for i, name in enumerate(("main", "combat", "dialog", "inventory", "quests"))}
+    new_scripts = dict(old_scripts)
+    new_scripts["scripts/combat.lua"] = text_lines(600, 20, script_words) + old_scripts["scripts/combat.lua"]
+    new_scripts["scripts/quests.lua"] = old_scripts["scripts/quests.lua"].replace(b"dragon", b"wyvern")
+    new_scripts["scripts/level3.lua"] = text_lines(601, 200, script_words)   # added
     old_base = {
         "game.exe": game.image(),
         "engine.dll": engine.image(0x10000000),
@@ -137,6 +158,7 @@ def main():
         "data/levels/level2.dat": level(2, 150_000),
         "data/levels/tutorial.dat": level(3, 60_000),
         "data/config/defaults.cfg": b"difficulty=2\nvolume=80\nlanguage_pack=1\nfov=075\n",
+        "data/scripts.zip": scripts_zip(old_scripts),
         "readme.txt": text_lines(400, 300, words),
     }
     game.edit(seed=101)
@@ -152,6 +174,7 @@ def main():
         "data/levels/level3.dat": level(4, 120_000),           # added
         # tutorial.dat is deleted in 1.01
         "data/config/defaults.cfg": b"difficulty=2\nvolume=70\nlanguage_pack=1\nfov=090\n",
+        "data/scripts.zip": scripts_zip(new_scripts),   # entries changed inside the archive
         "readme.txt": old_base["readme.txt"] + text_lines(401, 40, words),
         "patch_history.txt": b"1.01\n- Fixed crashes when loading a saved game.\n"
                              b"- New room in level 2, new level 3.\n- Tutorial removed.\n",

@@ -26,7 +26,8 @@ struct FileEntry {
   bool diff = false;
   // Which codec and which diff form, when comp / diff are set: comp="1" zlib, comp="2"
   // xz (engine/xz_stream.h); diff="1" the escaped diff, diff="2" the stream diff
-  // (engine/diff/stream_diff.h). Other values mean neither, as they always did.
+  // (engine/diff/stream_diff.h), diff="3" the archive diff (engine/diff/archive_diff.h).
+  // Other values mean neither, as they always did.
   std::int32_t comp_form = 0;
   std::int32_t diff_form = 0;
   std::string diff_size;

@@ -96,7 +96,7 @@ std::unique_ptr<FileEntry> ParseFileEntry(const TiXmlElement& element, EntryKind
   entry->crc_org = RequireAttribute(element, "crc_org");
   entry->size_org = RequireAttribute(element, "size_org");
   const int diff = ReadManifestInt(RequireAttribute(element, "diff").c_str());
-  if (diff == 1 || diff == 2) {
+  if (diff >= 1 && diff <= 3) {
     entry->diff = true;
     entry->diff_form = diff;
     entry->diff_size = RequireAttribute(element, "diff_size");

@@ -122,6 +122,11 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   for (const auto& entry : fs::directory_iterator(resources))
     if (entry.path().extension() == ".xml") manifest_bytes += entry.file_size();
   for (const auto& w : stats.warnings) std::cerr << "mkpatch: warning: " << w << "\n";
+  for (const PlannedSection& section : plan.sections)
+    for (const PlannedPack& pack : section.packs)
+      for (const PlannedFile& file : pack.updated)
+        if (!file.archive_summary.empty())
+          std::printf("%s%s: %s\n", pack.root.c_str(), file.subpath.c_str(), file.archive_summary.c_str());
   std::printf("patch %s -> %s: %zu added, %zu updated (%zu as diffs), %zu deleted, %zu unchanged\n",
               project.from.c_str(), project.to.c_str(), stats.added, stats.updated, stats.diffs,
               stats.deleted, stats.unchanged);
@@ -162,6 +167,7 @@ int Diff(const fs::path& old_path, const fs::path& new_path, const fs::path& dif
     return 1;
   }
   WriteWholeFile(diff_path, entry.payload.data);
+  if (entry.archive) std::printf("%s\n", ArchiveSummary(*entry.archive).c_str());
   std::printf("diff: %zu bytes in (old %zu, new %zu), form %d, %zu bytes as shipped%s, time %.2f s\n",
               old.size() + neu.size(), old.size(), neu.size(), entry.diff_form,
               entry.payload.data.size(), entry.payload.comp ? " (zlib)" : "", SecondsSince(start));
@@ -216,9 +222,10 @@ int main(int argc, char** argv) {
   build->add_option("--json", report_json,
                     "Write the build report's facts as JSON to this file (fields: docs/build-report.md)");
   const char* kFormatHelp =
-      "2 (default): stream diffs and xz payloads where smaller; 1: only the escaped diff "
-      "and zlib, which every patcher reads";
-  build->add_option("--diff-format", encode.diff_format, kFormatHelp)->check(CLI::Range(1, 2));
+      "3 (default): archive diffs of zip-format archives, stream diffs and xz payloads "
+      "where smaller; 2: no archive diffs; 1: only the escaped diff and zlib, which every "
+      "patcher reads";
+  build->add_option("--diff-format", encode.diff_format, kFormatHelp)->check(CLI::Range(1, 3));
 
   auto* preview = app.add_subcommand(
       "preview", "Draw the splash and the progress window (start, half-way, done) as PNG files");
@@ -227,13 +234,13 @@ int main(int argc, char** argv) {
 
   auto* diff = app.add_subcommand(
       "diff", "Write the diff that turns OLD into NEW, as a patch would carry it");
-  diff->add_option("--diff-format", encode.diff_format, kFormatHelp)->check(CLI::Range(1, 2));
+  diff->add_option("--diff-format", encode.diff_format, kFormatHelp)->check(CLI::Range(1, 3));
   diff->add_option("old", old_file, "Old file")->required();
   diff->add_option("new", new_file, "New file")->required();
   diff->add_option("diff", diff_file, "Diff file to write")->required();
 
   auto* apply = app.add_subcommand(
-      "apply", "Rebuild NEW from OLD and a diff of either form as `diff` writes it");
+      "apply", "Rebuild NEW from OLD and a diff of any form as `diff` writes it");
   apply->add_option("old", old_file, "Old file")->required();
   apply->add_option("diff", diff_file, "Diff file")->required();
   apply->add_option("new", new_file, "New file to write")->required();

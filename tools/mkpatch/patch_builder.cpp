@@ -116,6 +116,7 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
   file.diff = encoded.diff;
   file.diff_form = encoded.diff_form;
   file.diff_size = encoded.diff_size;
+  if (encoded.archive) file.archive_summary = ArchiveSummary(*encoded.archive);
   WriteWholeFile(PayloadPath(resources, file.id), encoded.payload.data);
 }
 

@@ -1,5 +1,6 @@
 #include "engine/diff/apply_diff.h"
 
+#include "engine/diff/archive_diff.h"
 #include "engine/diff/buffered_writer.h"
 #include "engine/diff/decode_diff.h"
 #include "engine/diff/paged_reader.h"
@@ -22,7 +23,20 @@ bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
     if (!diff_reader.Open(diff_path)) return false;
     bool ok = false;
     try {
-      if (form == 2) {
+      if (form == 3) {
+        // The archive decoder opens one reader per stream and two of the old file.
+        const diff::OpenReader open_old = [&old_path]() -> std::unique_ptr<diff::DiffReader> {
+          auto reader = std::make_unique<PagedReader>();
+          if (!reader->Open(old_path)) return nullptr;
+          return reader;
+        };
+        const diff::OpenReader open_diff = [&diff_path]() -> std::unique_ptr<diff::DiffReader> {
+          auto reader = std::make_unique<PagedReader>();
+          if (!reader->Open(diff_path)) return nullptr;
+          return reader;
+        };
+        ok = diff::DecodeArchiveDiff(writer, open_old, open_diff, new_size);
+      } else if (form == 2) {
         // One reader per stream, so that each keeps its own page.
         PagedReader differences, extra;
         ok = differences.Open(diff_path) && extra.Open(diff_path) &&

@@ -19,7 +19,9 @@ class ProgressNode;
 // form 2 selects the stream diff (engine/diff/stream_diff.h), which must rebuild exactly
 // new_size bytes (unless ~0); its memory: the old page, three pages of the diff (one per
 // stream), the output buffer (five 1 MiB buffers) and three stream decoders of at most
-// kXzMemoryLimit (10 MiB) and 64 KiB each, 36 MiB at most in all.
+// kXzMemoryLimit (10 MiB) and 64 KiB each, 36 MiB at most in all. Form 3 selects the
+// archive diff (engine/diff/archive_diff.h), bound the same way; with
+// the two readers opened here, 94 MiB at most.
 bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
                const std::wstring& diff_path, ProgressNode* node,
                std::uint32_t* crc = nullptr, int form = 1,

@@ -13,6 +13,7 @@
 #include "engine/crc_text.h"
 #include "engine/diff/decode_diff.h"
 #include "engine/diff/diff_writer.h"
+#include "engine/diff/archive_diff.h"
 #include "engine/diff/stream_diff.h"
 #include "engine/xz_stream.h"
 #include "engine/inflate_loop.h"
@@ -464,7 +465,15 @@ bool ApplyWithProductCode(const std::vector<uint8_t>& old, const std::vector<uin
   diff::MemoryDiffReader diff_reader(diff.data(), diff.size());
   IntoVector writer(out);
   bool ok = false;
-  if (form == 2) {
+  if (form == 3) {
+    const diff::OpenReader open_old = [&old] {
+      return std::make_unique<diff::MemoryDiffReader>(old.data(), old.size());
+    };
+    const diff::OpenReader open_diff = [&diff] {
+      return std::make_unique<diff::MemoryDiffReader>(diff.data(), diff.size());
+    };
+    ok = diff::DecodeArchiveDiff(writer, open_old, open_diff);
+  } else if (form == 2) {
     diff::MemoryDiffReader differences(diff.data(), diff.size());
     diff::MemoryDiffReader extra(diff.data(), diff.size());
     ok = diff::DecodeStreamDiff(writer, old_reader, diff_reader, differences, extra);
@@ -511,6 +520,10 @@ std::string RebuildFromShippedDiff(const std::vector<uint8_t>& old,
                            std::memcmp(shipped.data(), diff::kStreamDiffMagic,
                                        sizeof diff::kStreamDiffMagic) == 0;
   if (stream_diff) return RebuildWithProductCode(0, 2, old, shipped, out);
+  const bool archive_diff = shipped.size() >= sizeof diff::kArchiveDiffMagic &&
+                            std::memcmp(shipped.data(), diff::kArchiveDiffMagic,
+                                        sizeof diff::kArchiveDiffMagic) == 0;
+  if (archive_diff) return RebuildWithProductCode(0, 3, old, shipped, out);
   const bool zlib = shipped.size() >= 2 && shipped[0] == 0x78 &&
                     ((shipped[0] << 8) | shipped[1]) % 31 == 0;
   return RebuildWithProductCode(zlib ? 1 : 0, 1, old, shipped, out);

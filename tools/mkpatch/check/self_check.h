@@ -30,7 +30,7 @@ CheckResult SelfCheck(const PatchPlan& plan, const std::filesystem::path& resour
 // The patcher's way of turning one entry's payload into the file's new content, the one
 // place that dispatches on the entry's attributes: decompressed by its codec (comp_form 1
 // zlib, 2 xz, 0 stored), then decoded against the old content when the entry is an update
-// carried as a diff (diff_form 1 escaped, 2 stream diff, 0 whole file). False when any step
+// carried as a diff (diff_form 1 escaped, 2 stream, 3 archive diff, 0 whole file). False when any step
 // fails. `old` may be null for entries that need none.
 bool DecodePayload(int comp_form, int diff_form, const std::vector<uint8_t>& payload,
                    const std::vector<uint8_t>* old, std::vector<uint8_t>& out);
@@ -40,7 +40,7 @@ bool DecodePayload(int comp_form, int diff_form, const std::vector<uint8_t>& pay
 bool InflateWithProductCode(const std::vector<uint8_t>& stream, std::vector<uint8_t>& out,
                             int codec = 1);
 
-// Decodes a diff of the given form (1 escaped, 2 stream diff) with the patcher's decoder;
+// Decodes a diff of the given form (1 escaped, 2 stream, 3 archive diff) with the patcher's decoder;
 // false for a malformed diff.
 bool ApplyWithProductCode(const std::vector<uint8_t>& old, const std::vector<uint8_t>& diff,
                           std::vector<uint8_t>& out, int form = 1);
@@ -55,7 +55,8 @@ std::string RebuildWithProductCode(int comp_form, int diff_form, const std::vect
                                    uint64_t diff_size = kAnySize);
 
 // What `mkpatch apply` reads: a diff as `mkpatch diff` writes it, its form told by its
-// first bytes: the stream diff's magic "VDF2" is form 2; a zlib header (0x78 and a valid
+// first bytes: the stream diff's magic "VDF2" is form 2, the archive diff's "VDF3" form
+// 3; a zlib header (0x78 and a valid
 // header check) is a compressed form-1 diff; anything else a stored form-1 diff.
 std::string RebuildFromShippedDiff(const std::vector<uint8_t>& old,
                                    const std::vector<uint8_t>& shipped, std::vector<uint8_t>& out);

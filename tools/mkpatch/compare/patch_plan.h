@@ -20,9 +20,12 @@ struct PlannedFile {
   std::string crc, crc_org;
   int id = 0;  // payload resource id (0 for deleted files)
   bool comp = false, diff = false;
-  int comp_form = 1, diff_form = 1;  // with comp / diff: 1 zlib / escaped diff, 2 xz / stream diff
+  int comp_form = 1, diff_form = 1;  // with comp / diff: 1 zlib / escaped diff, 2 xz / stream diff, 3 archive diff
   uint64_t comp_size = 0;  // payload resource size, compressed or not
   uint64_t diff_size = 0;  // decompressed diff size when diff
+  // For an archive diff encoded in this build (not taken from the cache): what happened to
+  // its entries, as ArchiveSummary says it.
+  std::string archive_summary;
 };
 
 struct PlannedPack {

@@ -1,5 +1,6 @@
 #include "mkpatch/encode/entry_encoder.h"
 
+#include <algorithm>
 #include <future>
 
 #include "mkpatch/encode/delta/stream_diff_encoder.h"
@@ -16,10 +17,9 @@ EncodedEntry Choose(EncodedEntry diffed, Payload whole) {
   return entry;
 }
 
-}  // namespace
-
-EncodedEntry EncodeDiffEntry(const std::vector<uint8_t>& old, const std::vector<uint8_t>& content,
-                             const EncodeOptions& options, uint64_t limit) {
+// The smaller of the first and the second form.
+EncodedEntry PlainDiffEntry(const std::vector<uint8_t>& old, const std::vector<uint8_t>& content,
+                            const EncodeOptions& options, uint64_t limit) {
   EncodedEntry first;
   if (options.diff_format < 2 || content.size() <= kBothFormsLimit) {
     const std::vector<uint8_t> diff = EncodeDiff(old.data(), old.size(), content.data(), content.size());
@@ -38,6 +38,27 @@ EncodedEntry EncodeDiffEntry(const std::vector<uint8_t>& old, const std::vector<
   second.diff_size = second.payload.data.size();
   if (first.diff_form == 1 && first.payload.data.size() <= second.payload.data.size()) return first;
   return second;
+}
+
+}  // namespace
+
+EncodedEntry EncodeDiffEntry(const std::vector<uint8_t>& old, const std::vector<uint8_t>& content,
+                             const EncodeOptions& options, uint64_t limit) {
+  EncodedEntry plain = PlainDiffEntry(old, content, options, limit);
+  if (options.diff_format < 3) return plain;
+  // The archive form carries its own compressed streams, stored as they are, and is kept
+  // only when smaller than the plain diff's payload.
+  const uint64_t cap = plain.diff ? std::min<uint64_t>(limit, plain.payload.data.size()) : limit;
+  ArchiveReport report;
+  std::vector<uint8_t> archive = EncodeArchiveDiff(old, content, &report, cap);
+  if (archive.empty()) return plain;
+  EncodedEntry third;
+  third.payload.data = std::move(archive);
+  third.diff = true;
+  third.diff_form = 3;
+  third.diff_size = third.payload.data.size();
+  third.archive = report;
+  return third;
 }
 
 EncodedEntry EncodeEntry(std::vector<uint8_t>* old, const std::vector<uint8_t>& content,

@@ -32,7 +32,7 @@ void WriteFile(std::ostringstream& xml, const PlannedFile& file, bool updated) {
   if (file.comp) xml << " comp_size=\"" << file.comp_size << "\"";
   if (updated) {
     xml << " crc_org=\"" << file.crc_org << "\" size_org=\"" << file.size_org << "\" diff=\""
-        << (file.diff ? (file.diff_form == 2 ? 2 : 1) : 0) << "\"";
+        << (file.diff ? file.diff_form : 0) << "\"";
     if (file.diff) xml << " diff_size=\"" << file.diff_size << "\"";
   }
   xml << "/>\n";
