@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""Patch sizes and times of archive diffs: `mkpatch diff` (default: the archive form where it
+pays) beside `mkpatch diff --diff-format 2` (today's plain diff), bsdiff, xdelta3 -9 and
+zstd -19 --long=27 --patch-from, on real pairs of zip-format archives fetched with apt:
+
+  tomcat10-*.jar   Debian libtomcat10-java 10.1.55 -> 10.1.60 (every jar of the package
+                   over 200 kB; versions as `apt-cache madison` lists them)
+  java.base.jmod,  the JDK's modules (a 4-byte header before the zip), Debian's
+  java.desktop.jmod  openjdk-17-jdk-headless 17.0.19 -> 17.0.21.1
+and two pairs made from them:
+  stamps-only      the catalina jar rewritten by Python's zipfile with every entry's time
+                   stamp changed, contents and compression as they were
+  info-zip         both catalina jars unpacked and packed again by Info-ZIP's zip -9,
+                   another deflate implementation
+
+usage: archive_figures.py MKPATCH [WORKDIR]   (WORKDIR default build/bench-archive)
+Needs scripts/deps --bench (bsdiff, xdelta3, zstd) and Info-ZIP's zip. Times are wall-clock
+and user CPU seconds of the whole command in this same run; "apply" is `mkpatch apply`
+beside `cp` of the new file and Python's zlib compressing the new archive's deflate
+entries at level 6 (what the patcher's rebuild must at least spend).
+"""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import zipfile
+import zlib
+
+MKPATCH = os.path.abspath(sys.argv[1])
+WORK = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "build/bench-archive")
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, check=True, capture_output=True, text=True, **kw)
+
+
+def timed(cmd):
+    start = time.time()
+    before = os.times()
+    out = run(cmd).stdout
+    after = os.times()
+    return out, time.time() - start, after.children_user - before.children_user
+
+
+def versions(package):
+    text = run(["apt-cache", "madison", package]).stdout
+    return sorted({line.split("|")[1].strip() for line in text.splitlines() if "|" in line})
+
+
+def unpack(package, version):
+    root = os.path.join(WORK, "%s-%s" % (package, version.replace("~", "_").replace(":", "_")))
+    if not os.path.isdir(root):
+        plain = version.split(":")[-1]
+        debs = lambda: [f for f in os.listdir(WORK) if f.startswith(package + "_" + plain) and f.endswith(".deb")]
+        if not debs():
+            subprocess.run(["apt-get", "download", "%s=%s" % (package, version)], cwd=WORK,
+                           check=True, capture_output=True)
+        run(["dpkg-deb", "-x", os.path.join(WORK, debs()[0]), root])
+    return root
+
+
+def deflate_seconds(path):
+    """Python's zlib deflating the archive's deflate entries once at level 6."""
+    with zipfile.ZipFile(path) as z:
+        contents = [z.read(i) for i in z.infolist() if i.compress_type == zipfile.ZIP_DEFLATED]
+    start = time.time()
+    for c in contents:
+        o = zlib.compressobj(6, zlib.DEFLATED, -15)
+        o.compress(c)
+        o.flush()
+    return time.time() - start
+
+
+def measure(name, old, new):
+    out = os.path.join(WORK, "out")
+    os.makedirs(out, exist_ok=True)
+    row = {"name": name, "size": os.path.getsize(new)}
+    text, row["t3"], row["u3"] = timed([MKPATCH, "diff", old, new, os.path.join(out, "a.diff")])
+    row["form"] = re.search(r"form (\d)", text).group(1)
+    summary = re.search(r"archive: (.*)", text)
+    row["summary"] = summary.group(1) if summary else "(archive form not smaller)"
+    row["mk3"] = os.path.getsize(os.path.join(out, "a.diff"))
+    _, row["t2"], row["u2"] = timed([MKPATCH, "diff", "--diff-format", "2", old, new, os.path.join(out, "p.diff")])
+    row["mk2"] = os.path.getsize(os.path.join(out, "p.diff"))
+    _, row["tb"], row["ub"] = timed(["bsdiff", old, new, os.path.join(out, "b.diff")])
+    row["bs"] = os.path.getsize(os.path.join(out, "b.diff"))
+    run(["xdelta3", "-9", "-f", "-e", "-s", old, new, os.path.join(out, "x.diff")])
+    row["xd"] = os.path.getsize(os.path.join(out, "x.diff"))
+    run(["zstd", "-q", "-f", "-19", "--long=27", "--patch-from=" + old, new, "-o", os.path.join(out, "z.diff")])
+    row["zs"] = os.path.getsize(os.path.join(out, "z.diff"))
+    rebuilt = os.path.join(out, "rebuilt")
+    if os.path.exists(rebuilt):
+        os.remove(rebuilt)
+    _, row["ta"], _ = timed([MKPATCH, "apply", old, os.path.join(out, "a.diff"), rebuilt])
+    with open(rebuilt, "rb") as a, open(new, "rb") as b:
+        row["same"] = a.read() == b.read()
+    os.remove(rebuilt)
+    _, row["tc"], _ = timed(["cp", new, rebuilt])
+    row["tz"] = deflate_seconds(new)
+    return row
+
+
+def restamp(src, dst, date_time):
+    """The same entries, compressed the same way (zlib level 6, as the jar's are), with
+    other time stamps."""
+    with zipfile.ZipFile(src) as z, zipfile.ZipFile(dst, "w") as out:
+        for info in z.infolist():
+            copy = zipfile.ZipInfo(info.filename, date_time=date_time)
+            copy.compress_type = info.compress_type
+            out.writestr(copy, z.read(info))
+
+
+def info_zip(src, dst):
+    folder = dst + ".d"
+    shutil.rmtree(folder, ignore_errors=True)
+    with zipfile.ZipFile(src) as z:
+        z.extractall(folder)
+    if os.path.exists(dst):
+        os.remove(dst)
+    run(["zip", "-q", "-X", "-9", "-r", dst, "."], cwd=folder)
+    shutil.rmtree(folder)
+
+
+def main():
+    os.makedirs(WORK, exist_ok=True)
+    rows = []
+    tomcat = versions("libtomcat10-java")
+    old_root, new_root = unpack("libtomcat10-java", tomcat[0]), unpack("libtomcat10-java", tomcat[-1])
+    old_v, new_v = (re.match(r"[\d.]+", v).group(0) for v in (tomcat[0], tomcat[-1]))
+    for old in sorted(glob.glob(os.path.join(old_root, "usr/share/java/tomcat10-*-%s.jar" % old_v))):
+        new = old.replace(old_root, new_root).replace(old_v + ".jar", new_v + ".jar")
+        if os.path.getsize(old) > 200_000 and os.path.exists(new):
+            rows.append(measure(os.path.basename(new), old, new))
+    catalina_old = os.path.join(old_root, "usr/share/java/tomcat10-catalina-%s.jar" % old_v)
+    catalina_new = os.path.join(new_root, "usr/share/java/tomcat10-catalina-%s.jar" % new_v)
+    stamps = [os.path.join(WORK, "stamps-%d.jar" % i) for i in (0, 1)]
+    restamp(catalina_old, stamps[0], (2030, 1, 2, 3, 4, 6))
+    restamp(stamps[0], stamps[1], (2031, 5, 6, 7, 8, 10))
+    rows.append(measure("stamps-only", *stamps))
+    zips = [os.path.join(WORK, "info-zip-%d.zip" % i) for i in (0, 1)]
+    info_zip(catalina_old, zips[0])
+    info_zip(catalina_new, zips[1])
+    rows.append(measure("info-zip", *zips))
+    jdk = versions("openjdk-17-jdk-headless")
+    if len(jdk) >= 2:
+        a, b = unpack("openjdk-17-jdk-headless", jdk[0]), unpack("openjdk-17-jdk-headless", jdk[-1])
+        for module in ("java.base", "java.desktop"):
+            path = "usr/lib/jvm/java-17-openjdk-amd64/jmods/%s.jmod" % module
+            rows.append(measure("%s.jmod" % module, os.path.join(a, path), os.path.join(b, path)))
+
+    print("pairs: libtomcat10-java %s -> %s, openjdk-17-jdk-headless %s" % (tomcat[0], tomcat[-1], " -> ".join(jdk)))
+    print("| archive | new size | archive form | plain diff | bsdiff | xdelta3 | zstd | form/bsdiff | build s (cpu) form / plain | apply s / cp / zlib | exact |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---|---|---|")
+    for r in rows:
+        print("| %s | %d | %d | %d | %d | %d | %d | %.3f | %.2f (%.2f) / %.2f (%.2f) | %.2f / %.3f / %.2f | %s |" % (
+            r["name"], r["size"], r["mk3"], r["mk2"], r["bs"], r["xd"], r["zs"], r["mk3"] / r["bs"],
+            r["t3"], r["u3"], r["t2"], r["u2"], r["ta"], r["tc"], r["tz"], "yes" if r["same"] else "NO"))
+    for r in rows:
+        print("%s: form %s, %s" % (r["name"], r["form"], r["summary"]))
+
+
+if __name__ == "__main__":
+    main()
