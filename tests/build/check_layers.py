@@ -26,7 +26,7 @@ ALLOWED = {
     "run": {"base", "os", "model", "manifest", "engine", "ui", "cleanup", "resources"},
     "resources": set(),
     # tools/: the patch builder uses the portable parts of the patcher.
-    "mkpatch": {"base", "model", "manifest", "engine", "ui"},
+    "mkpatch": {"base", "model", "manifest", "engine", "ui", "cleanup"},
 }
 ROOTS = ("src", "tools")
 

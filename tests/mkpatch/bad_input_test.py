@@ -196,6 +196,38 @@ def check_skins(tmp, out):
             failures.append("patch_data.rc lacks %s" % line)
 
 
+def check_output_folders(tmp):
+    """--out and --build-dir apart from the pack folders; only mkpatch's own folder replaced."""
+    base = os.path.join(tmp, "folders")
+    write(os.path.join(base, "old", "resources", "data.pak"), b"old")
+    write(os.path.join(base, "new", "resources", "data.pak"), b"new")
+    os.symlink(os.path.join(base, "new"), os.path.join(base, "link"))
+    path = project(base)
+    for label, args, rule in (
+            ("out is new", ["--out", os.path.join(base, "new")], "is the pack folder"),
+            ("out through a link", ["--out", os.path.join(base, "link") + "/"], "is the pack folder"),
+            ("out inside old", ["--out", os.path.join(base, "old", "patch")], "lies inside the pack folder"),
+            ("out contains both", ["--out", base], "contains the pack folder"),
+            ("build dir inside new", ["--out", os.path.join(base, "o"), "--build-dir",
+                                      os.path.join(base, "link", "b")], "--build-dir folder")):
+        expect(label, ["build", path, "--resources-only"] + args, 2, rule)
+    for tree in ("old", "new"):
+        pak = os.path.join(base, tree, "resources", "data.pak")
+        if not os.path.exists(pak) or open(pak, "rb").read() != tree.encode():
+            failures.append("a refused build changed %s/resources/data.pak" % tree)
+    foreign = os.path.join(tmp, "foreign")
+    write(os.path.join(foreign, "resources", "keep.txt"), b"mine")
+    expect("foreign out", ["build", path, "--out", foreign, "--resources-only"], 2,
+           "was not made by mkpatch")
+    if not os.path.exists(os.path.join(foreign, "resources", "keep.txt")):
+        failures.append("a build removed the resources folder of a folder it did not make")
+    mine = os.path.join(tmp, "mine")
+    for _ in range(2):  # the second build replaces the first one's resources
+        expect("own out", ["build", path, "--out", mine, "--resources-only"], 0, "1 updated")
+    if not os.path.exists(os.path.join(mine, ".mkpatch-output")):
+        failures.append("the output folder carries no marker")
+
+
 with tempfile.TemporaryDirectory() as tmp:
     out = os.path.join(tmp, "out")
     write(os.path.join(tmp, "old", "a.txt"), b"old")
@@ -214,6 +246,22 @@ with tempfile.TemporaryDirectory() as tmp:
            "is not greater than")
     expect("lower version", ["build", project(tmp, frm="1.10", to="1.9"), "--out", out], 2,
            "is not greater than")
+    expect("version zero", ["build", project(tmp, frm="0.00", to="0.01"), "--out", out], 2,
+           "\"from\" version 0.00 reads as 0")
+    for label, key, value, rule in (
+            ("non-ASCII key", "SOFTWARE\\K\u00f3rax Studio\\Game", "Version", "registry.reg_version.key"),
+            ("empty key", "", "Version", "empty key"),
+            ("leading backslash", "\\SOFTWARE\\Korax", "Version", "begins with a backslash"),
+            ("hive named", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Korax", "Version", "names a hive"),
+            ("short hive", "hklm\\SOFTWARE", "Version", "names a hive"),
+            ("empty value name", "SOFTWARE\\Korax", "", "registry.reg_version.value \"\": empty"),
+            ("non-ASCII value", "SOFTWARE\\Korax", "Versi\u00f3n", "not ASCII")):
+        path = project(tmp)
+        text = open(path, encoding="utf-8").read().replace(
+            "reg_version = { key = 'SOFTWARE\\Korax\\Demo', value = \"Version\" }",
+            "reg_version = { key = '%s', value = \"%s\" }" % (key, value))
+        open(path, "w", encoding="utf-8").write(text)
+        expect(label, ["build", path, "--out", out], 2, rule)
     expect("unknown language", ["build", project(tmp, name='name = "French"'), "--out", out], 2,
            "unknown language name \"French\"")
     expect("dotdot root", ["build", project(tmp, root="local\\..\\x"), "--out", out], 2,
@@ -229,9 +277,26 @@ with tempfile.TemporaryDirectory() as tmp:
     write(os.path.join(tmp, "new3", "q?.txt"), b"x")
     expect("question mark", ["build", project(tmp, new="new3"), "--out", out], 2,
            "cannot be stored by Windows")
-    write(os.path.join(tmp, "new4", "aux.dat"), b"x")
-    expect("device name", ["build", project(tmp, new="new4"), "--out", out], 2,
-           "reserved device name")
+    for i, name in enumerate(("aux.dat", "COM\u00b9.txt", "lpt\u00b3", "nul .txt")):
+        write(os.path.join(tmp, "dev%d" % i, name), b"x")
+        expect("device name " + name, ["build", project(tmp, new="dev%d" % i), "--out", out], 2,
+               "reserved device name")
+    check_output_folders(tmp)
+
+    # Save removal runs after every patch: a game file in a save folder without the keep
+    # marker would be installed and deleted at once. Folders are found without regard to case.
+    keep = b"slot" + b"\0\0\0\0\x26\x6b\x84\xf2"
+    write(os.path.join(tmp, "saves", "Settings", "Profiles", "P1", "SaveGames", "slot1.sav"), b"x" * 20)
+    write(os.path.join(tmp, "saves", "Settings", "Profiles", "p2", "savegames", "kept.sav"), keep)
+    saves_out = os.path.join(tmp, "saves_out")
+    r = run(["build", project(tmp, new="saves"), "--out", saves_out, "--resources-only"])
+    if (r.returncode != 2 or "Settings/Profiles/P1/SaveGames/slot1.sav".replace("/", "\\") not in r.stderr
+            or "keep marker" not in r.stderr or "kept.sav" in r.stderr):
+        failures.append("save file: exit %d, %r" % (r.returncode, r.stderr))
+    shutil.rmtree(os.path.join(tmp, "saves", "Settings", "Profiles", "P1"))
+    write(os.path.join(tmp, "saves", "Settings", "Profiles", "loose.txt"), b"not in a save folder")
+    expect("kept save", ["build", project(tmp, new="saves"), "--out", saves_out, "--resources-only"], 0,
+           "2 added")
 
     if os.geteuid() != 0:  # root reads everything
         write(os.path.join(tmp, "new5", "locked.bin"), b"x")

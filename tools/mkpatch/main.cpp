@@ -19,6 +19,7 @@
 #include "mkpatch/preview/preview.h"
 #include "mkpatch/encode/payload_writer.h"
 #include "mkpatch/common/progress_bar.h"
+#include "mkpatch/project/output_folders.h"
 #include "mkpatch/project/project_file.h"
 #include "mkpatch/report_hook.h"
 #include "mkpatch/output/resource_folder.h"
@@ -43,7 +44,8 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
           BuildOptions options, const fs::path& build_dir, ReportTargets report) {
   const auto start = std::chrono::steady_clock::now();
   const Project project = LoadProject(project_file);
-  fs::create_directories(out);
+  CheckOutputFolders(project, out, build_dir);
+  ClaimOutputFolder(out);
   // Built aside and moved into place only after the self-check passed.
   const fs::path staging = out / "resources.new";
   const fs::path resources = out / "resources";
@@ -95,6 +97,12 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   facts.check_entries = check.entries;
   facts.check_decoded = check.decoded;
   facts.check_problems = check.problems;
+  if (!check.refused.empty()) {
+    for (const auto& r : check.refused) std::cerr << "mkpatch: " << r << "\n";
+    fs::remove_all(staging);
+    report_failure(plan, "files of the new trees would be deleted by the save removal that follows the patch");
+    return 2;
+  }
   if (!check.problems.empty()) {
     std::cerr << "mkpatch: self-check failed, no patch written:\n";
     for (const auto& p : check.problems) std::cerr << "  " << p << "\n";

@@ -5,11 +5,13 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <tuple>
 
 #include "base/paths.h"
 #include "base/text.h"
+#include "cleanup/save_walk.h"
 #include "engine/crc_text.h"
 #include "engine/diff/decode_diff.h"
 #include "engine/diff/diff_writer.h"
@@ -188,6 +190,22 @@ class Model {
     return true;
   }
 
+  // Names (as spelled) of the folder's sub-folders or files; "" is the installation folder.
+  std::vector<std::wstring> Children(const std::wstring& key, bool want_folders) const {
+    std::vector<std::wstring> names;
+    const std::wstring prefix = key.empty() ? key : key + L"\\";
+    auto collect = [&](const auto& map, auto spelling) {
+      for (auto it = map.lower_bound(prefix); it != map.end() && it->first.rfind(prefix, 0) == 0; ++it)
+        if (it->first.find(L'\\', prefix.size()) == std::wstring::npos) {
+          const std::wstring& name = spelling(it->second);
+          names.push_back(name.substr(name.rfind(L'\\') + 1));
+        }
+    };
+    if (want_folders) collect(folders_, [](const std::wstring& name) -> const std::wstring& { return name; });
+    else collect(files_, [](const TreeFile& file) -> const std::wstring& { return file.name; });
+    return names;
+  }
+
   // Removes a file, or a folder with everything in it.
   void Delete(const std::wstring& key) {
     files_.erase(key);
@@ -202,6 +220,64 @@ class Model {
  private:
   std::map<std::wstring, TreeFile> files_;
   std::map<std::wstring, std::wstring> folders_;
+};
+
+// The installation after the patch as the save removal's walk sees it. The walk runs
+// unchanged; every file it would delete is recorded instead.
+class ModelSaveFiles final : public SaveFileSystem {
+ public:
+  ModelSaveFiles(const Model& model, Contents& contents) : model_(model), contents_(contents) {}
+  const std::vector<std::wstring>& deleted() const { return deleted_; }
+
+  std::shared_ptr<void> Hold(const std::wstring& path, std::uint32_t& attributes) override {
+    if (!Attributes(path, attributes)) return nullptr;
+    return std::make_shared<int>(0);
+  }
+  bool Attributes(const std::wstring& path, std::uint32_t& attributes) override {
+    const std::wstring key = Key(path);
+    if (key.empty() || model_.IsFolder(key)) attributes = kAttributeDirectory;
+    else if (model_.File(key)) attributes = kAttributeNormal;
+    else return false;
+    return true;
+  }
+  std::vector<std::wstring> List(const std::wstring& folder, bool want_folders) override {
+    std::vector<std::wstring> names = model_.Children(Key(folder), want_folders);
+    // The patcher's listing never returns ".svn".
+    std::erase(names, L".svn");
+    return names;
+  }
+  std::wstring FullPath(const std::wstring& path) override { return path; }
+  bool IsKeptSave(const std::wstring& path) override {
+    const TreeFile* file = model_.File(Key(path));
+    if (!file) return false;
+    const Content& content = contents_.Get(file->content);
+    if (content.size < 8 || content.source.empty()) return false;
+    std::ifstream in(content.source, std::ios::binary);
+    unsigned char tail[8] = {};
+    in.seekg(static_cast<std::streamoff>(content.size - 8));
+    if (!in.read(reinterpret_cast<char*>(tail), sizeof tail)) return false;
+    static constexpr unsigned char kMarker[8] = {0, 0, 0, 0, 0x26, 0x6B, 0x84, 0xF2};
+    return std::memcmp(tail, kMarker, sizeof tail) == 0;
+  }
+  void Delete(const std::wstring& path) override {
+    const TreeFile* file = model_.File(Key(path));
+    deleted_.push_back(file ? file->name : path);
+  }
+
+ private:
+  static constexpr std::uint32_t kAttributeNormal = 0x80;
+
+  // The model's key of a path below the installation folder; "" for the folder itself.
+  static std::wstring Key(const std::wstring& path) {
+    std::wstring rel = path.substr(std::min(path.size(), kInstallPath.size()));
+    while (!rel.empty() && rel.front() == L'\\') rel.erase(0, 1);
+    while (!rel.empty() && rel.back() == L'\\') rel.pop_back();
+    return UpcaseWide(rel);
+  }
+
+  const Model& model_;
+  Contents& contents_;
+  std::vector<std::wstring> deleted_;
 };
 
 class Replayer {
@@ -332,7 +408,19 @@ class Replayer {
       if (!expected.count(key)) report(have.name, "left over after the patch, not in the new tree");
     if (reported > 20)
       problems_.push_back(lang + ": and " + std::to_string(reported - 20) + " more differences");
+
+    // After the patch the patcher removes the saves in the installation folder: a game
+    // file there would be installed and deleted in the same run.
+    ModelSaveFiles saves(model, contents_);
+    WalkDataDirectory(saves, kInstallPath);
+    for (const std::wstring& name : saves.deleted())
+      refused_.insert(Narrow(name) + ": the patcher deletes this file right after installing it: "
+                      "after every patch it removes each file in settings\\profiles\\<profile>\\"
+                      "savegames\\ of the game folder that does not end with the keep marker "
+                      "(bytes 00 00 00 00 26 6B 84 F2); end the file with the marker or move it");
   }
+
+  const std::set<std::string>& refused() const { return refused_; }
 
  private:
   static uint64_t Number(const std::string& text) { return static_cast<uint64_t>(ReadManifestNumber(text)); }
@@ -445,6 +533,7 @@ class Replayer {
   std::map<uint16_t, Bytes> manifests_;
   std::map<std::tuple<uint16_t, int, int>, std::pair<int, std::string>> memo_;
   std::vector<std::string> problems_;
+  std::set<std::string> refused_;
   size_t decoded_ = 0;
 };
 
@@ -546,6 +635,7 @@ CheckResult SelfCheck(const PatchPlan& plan, const fs::path& resources, bool sho
   for (size_t l = 0; l < std::size(kLanguages); ++l) replayer.Replay(kLanguages[l], selected[l], bar.get());
   if (bar) bar->Finish();
   result.problems = replayer.problems();
+  result.refused.assign(replayer.refused().begin(), replayer.refused().end());
   result.decoded = replayer.decoded();
   return result;
 }

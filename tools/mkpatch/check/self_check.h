@@ -20,6 +20,10 @@ struct CheckResult {
   // One line each ("french: local\french\menu.xml: rebuilt file differs from the new
   // file"); empty when every language ends in its new tree.
   std::vector<std::string> problems;
+  // Files of the new trees that the patcher would delete after installing them (the save
+  // removal's rule), one line each naming the file and the rule: bad input, not a fault of
+  // the build.
+  std::vector<std::string> refused;
   size_t entries = 0;  // entries replayed, over all languages
   size_t decoded = 0;  // payloads decoded (a payload met again with the same input is not)
 };

@@ -74,14 +74,48 @@ std::string WindowsNameProblem(const std::string& name) {
   // such names as leftovers of an interrupted run.
   if (IsStagingName(Utf8ToWide(name)))
     return "extension \"vard-...\" is reserved for the patcher's staging files";
-  // Device names are reserved with any extension ("nul.txt" too).
-  const std::string stem = FoldCase(name.substr(0, name.find('.')));
+  // Device names are reserved with any extension ("nul.txt" too), and with spaces before
+  // it, which Windows drops ("nul .txt").
+  std::string stem = FoldCase(name.substr(0, name.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   static const std::array<const char*, 4> kDevices = {"CON", "PRN", "AUX", "NUL"};
   for (const char* d : kDevices)
     if (stem == d) return "reserved device name";
-  if (stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
-      stem[3] >= '1' && stem[3] <= '9')
-    return "reserved device name";
+  if (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) {
+    const std::string number = stem.substr(3);
+    // A digit, or the superscript one, two or three (U+00B9, U+00B2, U+00B3 in UTF-8),
+    // which Windows takes as the same ports.
+    if ((number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+        number == "\xC2\xB2" || number == "\xC2\xB3")
+      return "reserved device name";
+  }
+  return {};
+}
+
+std::string RegistryKeyProblem(const std::string& key) {
+  if (key.empty()) return "empty key";
+  for (unsigned char c : key)
+    if (c >= 0x80) return "not ASCII; the patcher opens keys with the narrow registry calls, "
+                          "which cannot name it on every player's system";
+  if (key.front() == '\\')
+    return "begins with a backslash; write the path below HKEY_LOCAL_MACHINE, as "
+           "SOFTWARE\\Studio\\Game";
+  const std::string first = FoldCase(key.substr(0, key.find('\\')));
+  static const std::array<const char*, 6> kShortHives = {"HKLM", "HKCU", "HKCR", "HKU", "HKCC",
+                                                          "HKPD"};
+  bool hive = first.rfind("HKEY_", 0) == 0;
+  for (const char* h : kShortHives) hive = hive || first == h;
+  if (hive)
+    return "names a hive; the patcher always reads below HKEY_LOCAL_MACHINE, so write the "
+           "path below it, as SOFTWARE\\Studio\\Game";
+  return {};
+}
+
+std::string RegistryValueNameProblem(const std::string& name) {
+  if (name.empty()) return "empty value name; the patcher reads and writes nothing there";
+  for (unsigned char c : name)
+    if (c >= 0x80) return "not ASCII; the patcher reads and writes values with the narrow "
+                          "registry calls, which cannot name it on every player's system";
   return {};
 }
 

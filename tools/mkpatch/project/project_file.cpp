@@ -27,8 +27,14 @@ RegistryLocation ReadRegistry(const toml::table& root, const char* name) {
   if (!node.is_table())
     throw InputError(std::string("project file: missing registry.") + name +
                      " (a table with key and value)");
-  return {RequireString(node["key"], std::string("registry.") + name + ".key"),
-          RequireString(node["value"], std::string("registry.") + name + ".value")};
+  const std::string where = std::string("registry.") + name;
+  RegistryLocation location{RequireString(node["key"], where + ".key"),
+                            RequireString(node["value"], where + ".value")};
+  if (const std::string problem = RegistryKeyProblem(location.key); !problem.empty())
+    throw InputError("project file: " + where + ".key \"" + location.key + "\": " + problem);
+  if (const std::string problem = RegistryValueNameProblem(location.value); !problem.empty())
+    throw InputError("project file: " + where + ".value \"" + location.value + "\": " + problem);
+  return location;
 }
 
 template <typename View>
@@ -84,6 +90,10 @@ Project LoadProject(const std::filesystem::path& file) {
   const auto to = ParseVersion(project.to);
   if (!from) throw InputError("project file: \"from\" version \"" + project.from + "\" is not major.minor");
   if (!to) throw InputError("project file: \"to\" version \"" + project.to + "\" is not major.minor");
+  // The patcher takes a version of 0 for one it cannot read and stops every run.
+  if (*from == 0)
+    throw InputError("project file: \"from\" version " + project.from +
+                     " reads as 0, which the patcher takes for an unreadable version");
   if (*to <= *from)
     throw InputError("project file: \"to\" version " + project.to + " is not greater than \"from\" " +
                      project.from);
