@@ -96,6 +96,7 @@ ReportEntry Entry(const std::string& section, const std::string& root, const Pla
   e.payload = file.comp_size;
   e.comp = file.comp ? file.comp_form : 0;
   e.diff = file.diff ? file.diff_form : 0;
+  e.archive = file.archive_summary;
   return e;
 }
 

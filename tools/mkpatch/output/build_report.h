@@ -52,7 +52,8 @@ struct ReportEntry {
   uint64_t payload = 0;                 // resource bytes; 0 for deleted files
   int resource_id = 0;                  // 0 for deleted files
   int comp = 0;                         // 0 stored, 1 zlib, 2 xz
-  int diff = 0;                         // 0 whole file, 1 escaped diff, 2 stream diff
+  int diff = 0;                         // 0 whole file, 1 escaped, 2 stream, 3 archive diff
+  std::string archive;                  // archive diffs encoded in this build: ArchiveSummary
   std::filesystem::path new_file;       // source in the new tree (for the poor-diff cause)
 };
 

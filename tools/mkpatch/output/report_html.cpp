@@ -231,7 +231,8 @@ std::string EntryRows(const BuildReport& r) {
            Html(e.section.empty() ? "all" : e.section) + "</td><td>" + KindName(e.kind) + "</td>" +
            size(e.old_size, has_old) + size(e.new_size, !deleted) + size(e.payload, !deleted) +
            "<td class=\"num\" data-v=\"" + ratio_value + "\">" + (has_ratio ? Percent(ratio) : "") +
-           "</td><td>" + FormName(e) + "</td><td>" + CodecName(e) + "</td></tr>\n";
+           "</td><td" + (e.archive.empty() ? "" : " title=\"" + Html(e.archive) + "\"") + ">" +
+           FormName(e) + "</td><td>" + CodecName(e) + "</td></tr>\n";
   }
   return out;
 }

@@ -94,6 +94,7 @@ std::string ReportJson(const BuildReport& r) {
            ", \"ratio\": " + (deleted || e.new_size == 0 ? "null" : Real(double(e.payload) / double(e.new_size))) +
            ", \"form\": " + (deleted ? "null" : Str(FormName(e))) +
            ", \"codec\": " + (deleted ? "null" : Str(CodecName(e))) +
+           ", \"archive\": " + (e.archive.empty() ? "null" : Str(e.archive)) +
            ", \"resource_id\": " + (deleted ? "null" : std::to_string(e.resource_id)) + "}";
   }
   out += "],\n  \"largest\": [";
