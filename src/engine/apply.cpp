@@ -6,6 +6,7 @@
 #include "base/staging_names.h"
 #include "engine/crc_text.h"
 #include "engine/diff/apply_diff.h"
+#include "engine/held_target.h"
 #include "engine/payload.h"
 #include "manifest/file_entry.h"
 #include "model/progress_tree.h"
@@ -109,7 +110,18 @@ ApplyResult StagePayload(const std::wstring& target, const FileEntry& entry,
 ApplyResult ApplyEntry(FileEntry& entry) {
   if (entry.entry_node != nullptr) ReportProgress(*entry.entry_node);
 
-  const std::wstring target = TargetPath(entry);
+  // The folders down to the target stay held until the entry is done. A link that
+  // appeared below the installation folder since pre-flight is refused like one found
+  // there. Only an added file's missing folders are created.
+  HeldTarget held;
+  const TargetHold hold = held.Hold(entry, entry.kind == EntryKind::Added);
+  if (hold == TargetHold::Refused) return ApplyResult::Corrupted;
+  if (hold == TargetHold::Failed) return ApplyResult::DiskError;
+  if (hold == TargetHold::Absent) {
+    // No folder, so no file: nothing to delete, nothing to update.
+    return entry.kind == EntryKind::Deleted ? Finish(entry) : ApplyResult::Corrupted;
+  }
+  const std::wstring& target = held.path();
   const bool existed = PathExists(target);
   const std::int64_t old_size = ReadManifestNumber(entry.size_org);
   const std::int64_t new_size = ReadManifestNumber(entry.size);
@@ -132,9 +144,9 @@ ApplyResult ApplyEntry(FileEntry& entry) {
 
   switch (entry.kind) {
     case EntryKind::Deleted:
-      if (existed && (!ClearReadOnly(target) || !DeletePath(target))) {
-        return ApplyResult::DiskError;
-      }
+      // Only a file goes: a folder (or anything else) that bears its name is the
+      // player's, and stays.
+      if (DeleteFileOnly(target) == FileDeletion::Failed) return ApplyResult::DiskError;
       return Finish(entry);
 
     case EntryKind::Added:

@@ -79,7 +79,7 @@ bool ComputeFileCrc(const std::wstring& path, ProgressNode& node, std::string& t
 bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node,
                  std::uint32_t* crc, PayloadCodec codec) {
   if (!PathExists(source)) return false;
-  DeletePath(target);
+  RemoveFile(target);
   CreateDirectoryTree(DirectoryPart(target));
   if (PathExists(target)) return false;
   std::uint64_t size = 0;

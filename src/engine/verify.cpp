@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/held_target.h"
 #include "manifest/file_entry.h"
 #include "model/progress_tree.h"
 #include "os/files.h"
@@ -32,9 +33,15 @@ ProgressNode* MakeLabelledNode(ProgressNode* parent, const std::wstring& label) 
 }  // namespace
 
 bool VerifyEntry(FileEntry& entry, ProgressNode& root) {
-  const std::wstring target = TargetPath(entry);
   ProgressNode* node = MakeLabelledNode(&root, DisplayName(entry));
   entry.entry_node = node;
+
+  // A target reached through a link below the installation folder is refused before
+  // anything is written, whatever the entry does with it.
+  HeldTarget held;
+  const TargetHold hold = held.Hold(entry, false);
+  if (hold == TargetHold::Refused || hold == TargetHold::Failed) return false;
+  const std::wstring& target = held.path();
 
   const std::int64_t old_size = ReadManifestNumber(entry.size_org);
   const std::int64_t new_size = ReadManifestNumber(entry.size);

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <shellapi.h>
-#include <shlwapi.h>
 
 #include <vector>
 
@@ -12,7 +11,7 @@
 namespace vard {
 
 bool PathExists(const std::wstring& path) {
-  return PathFileExistsW(path.c_str()) == 1;
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool QueryFileSize(const std::wstring& path, std::uint64_t& size) {
@@ -29,14 +28,15 @@ bool CreateDirectoryTree(const std::wstring& path) {
   const std::wstring clean = NormalizePath(path, false, false);
   std::wstring prefix;
   std::size_t start = 0;
-  if (IsNetworkPath(clean)) {
-    // \\server\share is the root of the chain, as a drive is: it exists or nothing does.
-    const std::size_t server_end = clean.find(L'\\', 2);
-    if (server_end == std::wstring::npos) return true;
-    const std::size_t share_end = clean.find(L'\\', server_end + 1);
-    if (share_end == std::wstring::npos) return true;
-    prefix = clean.substr(0, share_end + 1);
-    start = share_end + 1;
+  const std::size_t volume_end = VolumeEnd(clean);
+  if (volume_end != std::wstring::npos) {
+    // The volume (a drive, \\server\share, their long forms) is the root of the chain: it
+    // exists or nothing does.
+    if (volume_end >= clean.size()) return true;
+    prefix = clean.substr(0, volume_end + 1);
+    start = volume_end + 1;
+  } else if (IsNetworkPath(clean)) {
+    return true;  // "\\server" or "\\server\": no share named, nothing to create
   }
   while (start <= clean.size()) {
     std::size_t end = clean.find(L'\\', start);
@@ -93,6 +93,46 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to) {
   }
   return MoveFileExW(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+FileDeletion DeleteFileOnly(const std::wstring& path) {
+  // Delete sharing for others: a game that holds the file open without it keeps it.
+  FileHandle file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileDeletion::Missing;
+    return FileDeletion::Failed;
+  }
+  // Decided on what the handle holds, so nothing can be swapped in after the check. Wine
+  // reports a link to a folder in the listed attributes only, so those count too.
+  FILE_BASIC_INFO basic{};
+  if (!GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+    return FileDeletion::Failed;
+  }
+  const DWORD listed = GetFileAttributesW(path.c_str());
+  const DWORD attributes = basic.FileAttributes | (listed == INVALID_FILE_ATTRIBUTES ? 0 : listed);
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return FileDeletion::NotAFile;
+  }
+  // A read-only file refuses to be deleted (common for games installed from disc).
+  if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO cleared{};
+    cleared.FileAttributes = basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+    if (cleared.FileAttributes == 0) cleared.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(file.get(), FileBasicInfo, &cleared, sizeof cleared)) {
+      return FileDeletion::Failed;
+    }
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                  sizeof disposition)) {
+    return FileDeletion::Failed;
+  }
+  return FileDeletion::Deleted;
 }
 
 bool RemoveFile(const std::wstring& path) {

@@ -8,7 +8,8 @@
 
 namespace vard {
 
-// True when PathFileExistsW answers exactly 1 (a file or a directory).
+// True when a file or a directory bears the name (its attributes can be read). Takes long
+// paths, which PathFileExistsW does not.
 bool PathExists(const std::wstring& path);
 
 // Opens the file for reading (others may read too) and reads its 64-bit size. False when
@@ -16,8 +17,9 @@ bool PathExists(const std::wstring& path);
 // sized; size is left alone when the open fails and set to 0 when the size query fails.
 bool QueryFileSize(const std::wstring& path, std::uint64_t& size);
 
-// Creates every missing directory of the chain. True when all of them exist afterwards;
-// directories created before a failing one remain.
+// Creates every missing directory of the chain below its volume (a drive, a share, or
+// either in long-path form). True when all of them exist afterwards; directories created
+// before a failing one remain.
 bool CreateDirectoryTree(const std::wstring& path);
 
 // Shell delete without confirmation, error UI or recycle bin; a directory goes with
@@ -37,6 +39,15 @@ bool RenamePath(const std::wstring& from, const std::wstring& to);
 // False on failure (from cannot be flushed or renamed; a file held open elsewhere or a
 // read-only one cannot be replaced), both files as they were.
 bool ReplacePath(const std::wstring& from, const std::wstring& to);
+
+enum class FileDeletion { Deleted, Missing, NotAFile, Failed };
+
+// Deletes the file that bears the name, through one handle opened on the name itself (a
+// link is never followed), read-only or not. Whatever else bears the name (a folder, a
+// link) is left as it is: NotAFile. Nothing else goes with the file: no "connected" files
+// as the shell removes them ("x_files" beside "x.htm"). Missing when nothing bears the
+// name; Failed when it cannot be opened (held open elsewhere) or deleted.
+FileDeletion DeleteFileOnly(const std::wstring& path);
 
 // Deletes a file (never a folder) with a plain file call. True when nothing bears the
 // name afterwards, so also when there was nothing to delete.

@@ -41,6 +41,25 @@ static_assert(offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, Reserved1) ==
                   (sizeof(void*) == 8 ? 0x4E : 0x36),
               "DependentLoadFlags is the 16-bit field after CSDVersion");
 
+// Values of the redirection trust mitigation, which the headers of this toolchain lack:
+// with it, the system refuses to follow a junction that a non-administrator created, in
+// every file call of the process.
+constexpr int kProcessRedirectionTrustPolicy = 16;
+constexpr DWORD kEnforceRedirectionTrust = 0x1;
+using SetProcessMitigationPolicyFunction = BOOL(WINAPI*)(int, PVOID, SIZE_T);
+
+// The patcher's own checks refuse every link below the installation folder; this also
+// covers the way to it. Looked up rather than imported (Windows 10 21H2 and later know
+// it); where it is missing or refused the run goes on, protected by those checks alone.
+void TrustOnlyAdministratorsJunctions() {
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto set_policy = reinterpret_cast<SetProcessMitigationPolicyFunction>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetProcessMitigationPolicy")));
+  if (set_policy == nullptr) return;
+  DWORD flags = kEnforceRedirectionTrust;
+  set_policy(kProcessRedirectionTrustPolicy, &flags, sizeof flags);
+}
+
 }  // namespace
 
 // scripts/set_load_config.py finds the structure by this name ("__load_config_used" in
@@ -49,6 +68,7 @@ extern "C" __attribute__((used)) const IMAGE_LOAD_CONFIG_DIRECTORY _load_config_
     LoadConfiguration();
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  TrustOnlyAdministratorsJunctions();
   vard::RunGuarded();
   return 0;
 }

@@ -16,6 +16,7 @@
 #include "model/progress_tree.h"
 #include "model/ui_state.h"
 #include "os/files.h"
+#include "os/held_folders.h"
 #include "os/registry.h"
 #include "run/fatal.h"
 #include "run/guards.h"
@@ -114,7 +115,7 @@ void RunPatch() {
   if (!ChooseLanguage()) return ReportError(209);
 
   // The installation folder must exist.
-  if (!PathExists(install_path)) return ReportError(208);
+  if (!PathExists(LongPathForm(FullPathName(install_path)))) return ReportError(208);
 
   // The installed version must be readable.
   const std::string installed_text = ReadText(config.reg_version);
@@ -148,7 +149,8 @@ void RunPatch() {
 
   // Free space; a query the system refuses skips the test.
   ULARGE_INTEGER available{};
-  if (GetDiskFreeSpaceExW(install_path.c_str(), &available, nullptr, nullptr) &&
+  const std::wstring space_folder = LongPathForm(FullPathName(install_path + L"\\"));
+  if (GetDiskFreeSpaceExW(space_folder.c_str(), &available, nullptr, nullptr) &&
       required_space > available.QuadPart) {
     return ReportError(214);
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/crc_text.h"
+#include "engine/verify.h"
 #include "base/staging_names.h"
 #include "base/text.h"
 #include "manifest/data_resource.h"
@@ -433,6 +434,110 @@ TEST_F(ApplyEntryTest, TheResultIsFlushedBeforeItReplacesTheGameFile) {
   EXPECT_EQ(whole, ApplyResult::Ok);
   EXPECT_EQ(add, ApplyResult::Ok);
   EXPECT_EQ(Durability::moved_flushed, (std::vector<bool>{true, true, true}));
+}
+
+// Every file call of verification and application receives the long form ("\\?\"), so
+// that an installation whose paths pass MAX_PATH can be patched on Windows (Wine does not
+// enforce the limit, so the calls are watched instead).
+struct LongPaths {
+  static inline std::vector<std::wstring> short_paths;
+  static void See(LPCWSTR path) {
+    if (path != nullptr && std::wstring(path).rfind(L"\\\\?\\", 0) != 0) short_paths.push_back(path);
+  }
+  static inline decltype(&CreateFileW) real_create = nullptr;
+  static inline decltype(&DeleteFileW) real_delete = nullptr;
+  static inline decltype(&MoveFileExW) real_move = nullptr;
+  static inline decltype(&GetFileAttributesW) real_attributes = nullptr;
+  static inline decltype(&SetFileAttributesW) real_set_attributes = nullptr;
+  static inline decltype(&CreateDirectoryW) real_create_directory = nullptr;
+  static HANDLE WINAPI Create(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE templ) {
+    See(path);
+    return real_create(path, access, share, security, disposition, flags, templ);
+  }
+  static BOOL WINAPI Delete(LPCWSTR path) { See(path); return real_delete(path); }
+  static BOOL WINAPI Move(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    See(from);
+    See(to);
+    return real_move(from, to, flags);
+  }
+  static DWORD WINAPI Attributes(LPCWSTR path) { See(path); return real_attributes(path); }
+  static BOOL WINAPI SetAttributes(LPCWSTR path, DWORD value) {
+    See(path);
+    return real_set_attributes(path, value);
+  }
+  static BOOL WINAPI CreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+    See(path);
+    return real_create_directory(path, security);
+  }
+  template <typename F>
+  static void Hook(const char* name, F& real, F hook) {
+    real = reinterpret_cast<F>(test::HookImport("kernel32.dll", name, reinterpret_cast<void*>(hook)));
+  }
+  template <typename F>
+  static void Unhook(const char* name, F real) {
+    if (real != nullptr) test::HookImport("kernel32.dll", name, reinterpret_cast<void*>(real));
+  }
+  static void Watch(bool on) {
+    if (on) {
+      Hook("CreateFileW", real_create, &Create);
+      Hook("DeleteFileW", real_delete, &Delete);
+      Hook("MoveFileExW", real_move, &Move);
+      Hook("GetFileAttributesW", real_attributes, &Attributes);
+      Hook("SetFileAttributesW", real_set_attributes, &SetAttributes);
+      Hook("CreateDirectoryW", real_create_directory, &CreateDirectory);
+    } else {
+      Unhook("CreateFileW", real_create);
+      Unhook("DeleteFileW", real_delete);
+      Unhook("MoveFileExW", real_move);
+      Unhook("GetFileAttributesW", real_attributes);
+      Unhook("SetFileAttributesW", real_set_attributes);
+      Unhook("CreateDirectoryW", real_create_directory);
+    }
+  }
+};
+
+TEST_F(ApplyEntryTest, EveryFileCallTakesTheLongFormAndPathsPastMaxPathWork) {
+  // The installation lies deeper than MAX_PATH allows for its files and staging files.
+  const std::wstring deep = std::wstring(70, L'd') + L"\\" + std::wstring(70, L'e') + L"\\" +
+                            std::wstring(70, L'f');
+  WriteFileBytes(Game(deep + L"\\data\\level.bin"), old_);
+  WriteFileBytes(Game(deep + L"\\old\\gone.bin"), "bye");
+  FileEntry& updated = Update(kDiffZ, true, true, true);
+  FileEntry& added = Entry(EntryKind::Added, L"fresh\\deeper\\", L"add.bin");
+  added.id = kOld;
+  added.crc = Crc(old_);
+  added.size = std::to_string(old_.size());
+  FileEntry& deleted = Entry(EntryKind::Deleted, L"old\\", L"gone.bin");
+  for (FileEntry* e : {&updated, &added, &deleted}) e->install_root = Game(deep) + L"\\";
+  ASSERT_GT(Game(deep + L"\\fresh\\deeper\\add.bin.vard-undiff").size(), std::size_t{MAX_PATH});
+
+  ProgressNode root(0, nullptr);
+  LongPaths::Watch(true);
+  bool verified = true;
+  for (FileEntry* e : {&updated, &added, &deleted}) verified = VerifyEntry(*e, root) && verified;
+  const ApplyResult results[] = {ApplyEntry(updated), ApplyEntry(added), ApplyEntry(deleted)};
+  LongPaths::Watch(false);
+
+  ASSERT_NE(LongPaths::real_create, nullptr);
+  ASSERT_NE(LongPaths::real_attributes, nullptr);
+  EXPECT_TRUE(verified);
+  for (ApplyResult result : results) EXPECT_EQ(result, ApplyResult::Ok);
+  EXPECT_TRUE(ReadFileBytes(Game(deep + L"\\data\\level.bin")) == new_);
+  EXPECT_TRUE(ReadFileBytes(Game(deep + L"\\fresh\\deeper\\add.bin")) == old_);
+  EXPECT_FALSE(PathExists(Game(deep + L"\\old\\gone.bin")));
+  EXPECT_TRUE(NoStagingFiles());
+  EXPECT_EQ(LongPaths::short_paths, std::vector<std::wstring>{});
+}
+
+// A deleted entry removes a file only: a player's folder of that name stays with all it
+// holds, and the run goes on.
+TEST_F(ApplyEntryTest, ADeletedEntryLeavesAFolderOfItsName) {
+  WriteFileBytes(Game(L"old\\gone.bin\\player.sav"), "progress");
+  FileEntry& e = Entry(EntryKind::Deleted, L"old\\", L"gone.bin");
+  EXPECT_EQ(ApplyEntry(e), ApplyResult::Ok);
+  EXPECT_EQ(ReadFileBytes(Game(L"old\\gone.bin\\player.sav")), "progress");
+  EXPECT_TRUE(Complete(e));
 }
 
 TEST_F(ApplyEntryTest, DeletedFiles) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "base/paths.h"
 #include "test_support/temp_dir.h"
 
 namespace vard {
@@ -144,6 +145,27 @@ TEST(DeletePath, NothingGoesToTheRecycleBin) {
   ASSERT_EQ(SHQueryRecycleBinW(nullptr, &after), S_OK);
   EXPECT_EQ(after.i64NumItems, before.i64NumItems);
   EXPECT_EQ(after.i64Size, before.i64Size);
+}
+
+TEST(DeleteFileOnly, DeletesReadOnlyFilesAndLeavesFoldersWithEverythingInThem) {
+  TempDir dir;
+  const std::wstring game = LongPathForm(dir.path());
+  WriteFileBytes(dir.Path(L"ro.bin"), "r");
+  SetFileAttributesW(dir.Path(L"ro.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+  WriteFileBytes(dir.Path(L"folder.bin\\player.sav"), "mine");
+  EXPECT_EQ(DeleteFileOnly(game + L"\\ro.bin"), FileDeletion::Deleted);
+  EXPECT_FALSE(PathExists(dir.Path(L"ro.bin")));
+  EXPECT_EQ(DeleteFileOnly(game + L"\\folder.bin"), FileDeletion::NotAFile);
+  EXPECT_EQ(test::ReadFileBytes(dir.Path(L"folder.bin\\player.sav")), "mine");
+  EXPECT_EQ(DeleteFileOnly(game + L"\\missing.bin"), FileDeletion::Missing);
+  EXPECT_EQ(DeleteFileOnly(game + L"\\missing\\deeper.bin"), FileDeletion::Missing);
+  // A game holding its file open without delete sharing keeps it.
+  WriteFileBytes(dir.Path(L"held.bin"), "h");
+  HANDLE held = CreateFileW(dir.Path(L"held.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(DeleteFileOnly(game + L"\\held.bin"), FileDeletion::Failed);
+  CloseHandle(held);
+  EXPECT_EQ(test::ReadFileBytes(dir.Path(L"held.bin")), "h");
 }
 
 TEST(RenamePath, RenamesWithoutPromptingAndFailsQuietly) {

@@ -13,8 +13,7 @@ bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
                const std::wstring& diff_path, ProgressNode* node, std::uint32_t* crc, int form,
                std::uint64_t new_size) {
   try {
-    DeletePath(new_path);
-    if (PathExists(new_path)) return false;
+    if (!RemoveFile(new_path)) return false;
     PagedReader old_reader;
     if (!old_reader.Open(old_path)) return false;
     BufferedWriter writer;
