@@ -441,7 +441,9 @@ TEST_F(ApplyEntryTest, TheResultIsFlushedBeforeItReplacesTheGameFile) {
 // enforce the limit, so the calls are watched instead).
 struct LongPaths {
   static inline std::vector<std::wstring> short_paths;
+  static inline int seen = 0;
   static void See(LPCWSTR path) {
+    ++seen;
     if (path != nullptr && std::wstring(path).rfind(L"\\\\?\\", 0) != 0) short_paths.push_back(path);
   }
   static inline decltype(&CreateFileW) real_create = nullptr;
@@ -527,6 +529,7 @@ TEST_F(ApplyEntryTest, EveryFileCallTakesTheLongFormAndPathsPastMaxPathWork) {
   EXPECT_TRUE(ReadFileBytes(Game(deep + L"\\fresh\\deeper\\add.bin")) == old_);
   EXPECT_FALSE(PathExists(Game(deep + L"\\old\\gone.bin")));
   EXPECT_TRUE(NoStagingFiles());
+  EXPECT_GT(LongPaths::seen, 20);  // the calls were watched
   EXPECT_EQ(LongPaths::short_paths, std::vector<std::wstring>{});
 }
 
