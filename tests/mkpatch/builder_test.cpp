@@ -454,6 +454,25 @@ TEST(SelfCheck, ReplaysTheWholePatchInThePatchersOrder) {
   EXPECT_TRUE(Mentions(problems, "a.txt: the installed file")) << (problems.empty() ? "" : problems[0]);
 }
 
+// The replay follows the disk as the patcher stages each file beside the installed one:
+// sections asking for less than the run's fullest moment are caught.
+TEST(SelfCheck, RequiredSpaceCoversTheRunAtItsFullest) {
+  TempTree root;
+  std::string noise(60000, '\0');
+  uint32_t state = 1;
+  for (char& c : noise) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+  root.Write("old/a.bin", noise.substr(0, 20000));
+  root.Write("new/a.bin", noise + noise.substr(0, 30000));
+  root.Write("new/c.bin", noise.substr(10000));
+  Built built = BuildIn(root);
+  std::vector<std::string> problems = SelfCheck(built.plan, built.out).problems;
+  EXPECT_TRUE(problems.empty()) << problems[0];
+  built.plan.sections[0].required_space = 100000;  // below c.bin in place beside a.bin staged
+  WriteManifestsAndScript(built.plan, built.out);
+  problems = SelfCheck(built.plan, built.out).problems;
+  EXPECT_TRUE(Mentions(problems, "english: the run needs")) << (problems.empty() ? "" : problems[0]);
+}
+
 // Threads change when payloads are made, never what they hold: a build on one thread and
 // one on four write the same bytes, including a file large enough to be split.
 TEST(Build, OutputDoesNotDependOnTheNumberOfThreads) {

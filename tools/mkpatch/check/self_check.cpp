@@ -24,6 +24,7 @@
 #include "mkpatch/common/name_case.h"
 #include "mkpatch/common/progress_bar.h"
 #include "mkpatch/output/resource_folder.h"
+#include "mkpatch/compare/required_space.h"
 #include "mkpatch/compare/tree_compare.h"
 
 namespace vard::mkpatch {
@@ -306,7 +307,8 @@ class Replayer {
   FileEntryList Select(const Language& language) {
     FileEntryList entries;
     try {
-      SelectFileEntries(language.id, [this](uint16_t id) { return Fetch(id); }, kInstallPath, entries);
+      required_[language.name] = static_cast<uint64_t>(SelectFileEntries(
+          language.id, [this](uint16_t id) { return Fetch(id); }, kInstallPath, entries));
     } catch (const std::exception& e) {
       problems_.push_back(std::string(language.name) + ": the patcher cannot read the manifests (" +
                           e.what() + ")");
@@ -353,7 +355,11 @@ class Replayer {
         return fail(entry, "the installed file has " + std::to_string(size) + " bytes, neither the old nor the new size; the patcher stops with 210");
     }
 
-    // Application, entry by entry.
+    // Application, entry by entry. Beside it, the disk space in use beyond the installation
+    // as it was when the patcher measured the free space, as each file is staged: every
+    // staging file on disk at once, and the installed file (the old version, or the file an
+    // added entry replaces) kept until the new content takes its name.
+    uint64_t in_use = 0, peak = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
       const FileEntry& entry = *entries[i];
       const std::wstring key = KeyOf(entry);
@@ -368,6 +374,7 @@ class Replayer {
         crc = contents_.Crc(file->content);  // "00000000" for an empty file
       }
       if (entry.kind == EntryKind::Deleted) {
+        if (file) in_use -= std::min(in_use, OnDisk(contents_.Get(file->content).size));
         if (exists) model.Delete(key);
         continue;
       }
@@ -385,6 +392,13 @@ class Replayer {
         if (size != Number(entry.size_org)) return fail(entry, "the installed file has another size than the old version; the patcher stops with 210");
         input = file->content;
       }
+      const uint64_t copy = entry.comp ? OnDisk(Number(entry.comp_size)) : 0;
+      const uint64_t rebuilt = OnDisk(Number(entry.size));
+      const bool diff = entry.diff && entry.kind == EntryKind::Updated;
+      const uint64_t payload = diff ? OnDisk(Number(entry.diff_size)) : rebuilt;
+      peak = std::max(peak, in_use + std::max(copy + payload, diff ? payload + rebuilt : 0));
+      in_use += rebuilt;
+      if (file) in_use -= std::min(in_use, OnDisk(contents_.Get(file->content).size));
       const auto wanted = expected.find(key);
       std::string problem;
       const int content = Decode(entry, entry.diff && entry.kind == EntryKind::Updated ? input : -1,
@@ -393,6 +407,11 @@ class Replayer {
       if (!model.Write(key, name, content))
         return fail(entry, "a file stands where a folder of its path goes; the patcher stops with 215");
     }
+
+    if (const uint64_t required = required_[lang]; peak > required)
+      problems_.push_back(lang + ": the run needs " + std::to_string(peak) +
+                          " bytes of free space at its fullest, but the sections ask for " +
+                          std::to_string(required) + "; the patcher could run out of space midway");
 
     // The final tree against the new one.
     size_t reported = 0;
@@ -534,6 +553,7 @@ class Replayer {
   std::map<std::tuple<uint16_t, int, int>, std::pair<int, std::string>> memo_;
   std::vector<std::string> problems_;
   std::set<std::string> refused_;
+  std::map<std::string, uint64_t> required_;  // required space of each language's sections
   size_t decoded_ = 0;
 };
 

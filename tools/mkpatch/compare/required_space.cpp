@@ -5,8 +5,6 @@
 namespace vard::mkpatch {
 namespace {
 
-uint64_t OnDisk(uint64_t size) { return (size + kClusterSize - 1) / kClusterSize * kClusterSize; }
-
 // Bytes the entry holds on disk beyond the state before it, at its fullest moment.
 uint64_t Staging(const PlannedFile& file, bool updated) {
   const uint64_t copy = file.comp ? OnDisk(file.comp_size) : 0;  // tmp_uncomp.dat

@@ -13,4 +13,7 @@ inline constexpr uint64_t kMetadataMargin = 1 << 20;  // folders and file record
 
 uint64_t RequiredSpace(const PlannedSection& section);
 
+// Bytes a file of this size takes on the disk: whole clusters.
+inline uint64_t OnDisk(uint64_t size) { return (size + kClusterSize - 1) / kClusterSize * kClusterSize; }
+
 }  // namespace vard::mkpatch
