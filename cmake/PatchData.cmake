@@ -1,33 +1,12 @@
-# The patch data patcher.exe embeds: the main manifest, the pack manifests and the payloads,
-# the version resource and the project's skin images, listed by a resource script that
-# `mkpatch build` writes (resources/patch_data.rc).
-#
-# -DVARD_PATCH_RC=<folder>/patch_data.rc embeds that patch (mkpatch's exe build passes it).
-# Left empty, the build embeds the demo patch: a native mkpatch is built from this source
-# tree as an external project (in VARD_NATIVE_TOOLS_DIR, default build/native-tools of the
-# source tree, shared by the win32 and win64 presets; with the host compiler), the demo
-# game is generated and its patch built into <build>/demo-patch before the resources are
-# compiled. Sets VARD_PATCH_DATA_RC and VARD_PATCH_DATA_DEPENDS for patcher.rc, and
-# VARD_PATCH_ICON when the patch brings its own icon.
-set(VARD_PATCH_RC "" CACHE FILEPATH "Resource script of the patch to embed (empty: the demo patch)")
-
-if(VARD_PATCH_RC)
-  if(NOT EXISTS ${VARD_PATCH_RC})
-    message(FATAL_ERROR "VARD_PATCH_RC: ${VARD_PATCH_RC} does not exist")
-  endif()
-  get_filename_component(_patch_dir ${VARD_PATCH_RC} DIRECTORY)
-  file(GLOB _patch_files CONFIGURE_DEPENDS ${_patch_dir}/*.xml ${_patch_dir}/*.bin
-    ${_patch_dir}/*.png)
-  set(VARD_PATCH_DATA_RC ${VARD_PATCH_RC})
-  set(VARD_PATCH_DATA_DEPENDS ${VARD_PATCH_RC} ${_patch_files})
-  # A project's own icon (skin.icon) is written beside the script.
-  if(EXISTS ${_patch_dir}/101.ico)
-    set(VARD_PATCH_ICON ${_patch_dir}/101.ico)
-  endif()
-  set_property(GLOBAL PROPERTY VARD_PATCH_DATA_RC ${VARD_PATCH_DATA_RC})
-  return()
-endif()
-
+# patcher.exe of a Windows build: the patcher stub (src/resources) with the demo patch
+# written in by a native mkpatch, as a studio's build server makes its patchers. The demo
+# game is generated, `mkpatch build --resources-only` writes its patch into
+# <build>/demo-patch/resources and `mkpatch embed` writes that into a copy of the stub.
+# The native mkpatch is built from this source tree as an external project (in
+# VARD_NATIVE_TOOLS_DIR, default build/native-tools of the source tree, shared by the win32
+# and win64 presets; with the host compiler) unless VARD_NATIVE_MKPATCH names one. Sets
+# VARD_PATCHER_EXE and the global property VARD_PATCH_DATA_RC (the patch's resource
+# script, for test programs that compile the demo patch in).
 # -DVARD_NATIVE_MKPATCH=<path> uses a native mkpatch built elsewhere (scripts/test passes
 # the native preset's) instead of building one more. The mkpatch used is in the global
 # property VARD_MKPATCH, behind the target vard_native_mkpatch.
@@ -66,5 +45,12 @@ add_custom_command(OUTPUT ${VARD_PATCH_DATA_RC}
     ${PROJECT_SOURCE_DIR}/demo/make_art.py ${PROJECT_SOURCE_DIR}/scripts/make_skins.py
     ${PROJECT_SOURCE_DIR}/demo/demo.toml
   COMMENT "Building the demo patch with the native mkpatch")
-set(VARD_PATCH_DATA_DEPENDS ${VARD_PATCH_DATA_RC})
 set_property(GLOBAL PROPERTY VARD_PATCH_DATA_RC ${VARD_PATCH_DATA_RC})
+
+set(VARD_PATCHER_EXE ${CMAKE_BINARY_DIR}/patcher.exe CACHE INTERNAL "The stub with the demo patch")
+add_custom_command(OUTPUT ${VARD_PATCHER_EXE}
+  COMMAND ${_mkpatch} embed ${_out}/resources $<TARGET_FILE:patcher_stub> ${VARD_PATCHER_EXE}
+    >/dev/null
+  DEPENDS ${VARD_PATCH_DATA_RC} patcher_stub ${_mkpatch} vard_native_mkpatch
+  COMMENT "Writing the demo patch into the patcher stub")
+add_custom_target(patcher ALL DEPENDS ${VARD_PATCHER_EXE})

@@ -7,12 +7,19 @@ the administrator manifest and icon 101.
 
 usage: check_pe.py OBJDUMP EXE [--resource TYPE:ID ...] [--patch-rc RC]
                     [--version NAME=TEXT ...] [--file-version A.B.C.D] [--signed]
+                    [--stub | --same-outside-resources STUB] [--wrestool]
 
 --patch-rc: every "DATA" resource the script (mkpatch's patch_data.rc) lists must be in the
 exe with exactly the bytes of the file it names.
 --version, --file-version: the version resource (VERSIONINFO 1) holds that string value,
 and that file and product version in its fixed part.
 --signed: the exe carries an Authenticode signature (its certificate table is not empty).
+--stub: the exe is a patcher stub (it carries the VARDSTUB marker and no patch).
+--wrestool: icoutils' wrestool lists the same resources, with the same bytes, as this
+script's own reader (a second, independent reader of the resource directory).
+--same-outside-resources STUB: the exe is STUB with other resources: every other section
+and the COFF symbol table hold the same bytes, the headers differ only in the fields that
+follow the resource section's size, and the directories point at the same places.
 """
 import re
 import struct
@@ -79,9 +86,13 @@ def signed(exe):
 
 
 def imports(objdump, exe):
-    out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
+    """The DLLs that `objdump -p` lists, and its complaints about the headers and the
+    resource directory, which it dumps too."""
+    run = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True)
+    complaints = run.stderr.splitlines() + [line for line in run.stdout.splitlines()
+                                            if re.search(r"corrupt", line, re.I)]
     return sorted({line.split("DLL Name:")[1].strip().lower()
-                   for line in out.splitlines() if "DLL Name:" in line})
+                   for line in run.stdout.splitlines() if "DLL Name:" in line}), complaints
 
 
 def section_bytes(exe, name):
@@ -165,6 +176,99 @@ def resources(exe):
     return found
 
 
+def layout(data):
+    """(header fields, {section name: (address, raw bytes)}, [directories], symbol table
+    bytes) of a PE file, for comparing two builds of one program."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    nsections = struct.unpack_from("<H", data, pe + 6)[0]
+    symbols = struct.unpack_from("<I", data, pe + 12)[0]
+    opt_size = struct.unpack_from("<H", data, pe + 20)[0]
+    opt = pe + 24
+    ndirs_at = 92 if struct.unpack_from("<H", data, opt)[0] == 0x10B else 108
+    dirs_at = ndirs_at + 4
+    ndirs = struct.unpack_from("<I", data, opt + ndirs_at)[0]
+    header = bytearray(data[:opt + dirs_at])
+    # PointerToSymbolTable, SizeOfInitializedData, SizeOfImage, CheckSum
+    for at in (pe + 12, opt + 8, opt + 56, opt + 64):
+        header[at:at + 4] = b"\0\0\0\0"
+    sections = {}
+    for i in range(nsections):
+        s = opt + opt_size + 40 * i
+        name = data[s:s + 8].rstrip(b"\0")
+        vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
+        sections[name] = (va, data[rawptr:rawptr + rawsize] if rawsize else b"")
+
+    def place(rva):
+        for name, (va, raw) in sections.items():
+            if va <= rva < va + max(len(raw), 1):
+                return name, rva - va
+        return None, rva
+    dirs = []
+    for i in range(ndirs):
+        rva, size = struct.unpack_from("<II", data, opt + dirs_at + 8 * i)
+        dirs.append((place(rva), size) if i not in (2, 4) else None)
+    # The symbol table runs to the end of the file, or to a signature appended after it.
+    certificate = struct.unpack_from("<I", data, opt + dirs_at + 8 * 4)[0] if ndirs > 4 else 0
+    tail = data[symbols:certificate or len(data)] if symbols else b""
+    return bytes(header), sections, dirs, tail
+
+
+def same_outside_resources(exe, stub):
+    """What differs between exe and the stub it was made from, outside the resources."""
+    a, b = layout(open(exe, "rb").read()), layout(open(stub, "rb").read())
+    problems = []
+    if a[0] != b[0]:
+        problems.append("headers differ in more than the sizes and the checksum")
+    if set(a[1]) != set(b[1]):
+        problems.append("sections %s, stub's %s" % (sorted(a[1]), sorted(b[1])))
+    for name in set(a[1]) & set(b[1]) - {b".rsrc"}:
+        if a[1][name][1] != b[1][name][1]:
+            problems.append("section %s differs" % name.decode())
+    if a[2] != b[2]:
+        problems.append("data directories point elsewhere")
+    # Signing pads the file to 8 bytes before the signature.
+    if a[3].rstrip(b"\0") != b[3].rstrip(b"\0"):
+        problems.append("COFF symbol table differs")
+    return problems
+
+
+def file_offset(data, rva):
+    """The file offset of an address (wrestool's listing gives addresses)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    opt = pe + 24
+    opt_size = struct.unpack_from("<H", data, pe + 20)[0]
+    for i in range(struct.unpack_from("<H", data, pe + 6)[0]):
+        vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, opt + opt_size + 40 * i + 8)
+        if va <= rva < va + max(vsize, rawsize):
+            return rawptr + rva - va
+    return len(data)
+
+
+def wrestool_disagrees(exe, res):
+    """Differences between wrestool's listing of exe and the resources read here. wrestool
+    (icoutils 0.32) prints the type's text in place of a named resource's name, so named
+    names are compared as "named" only."""
+    data = open(exe, "rb").read()
+    out = subprocess.run(["wrestool", "-l", exe], check=True, capture_output=True,
+                         text=True).stdout
+    listed = []
+    for line in out.splitlines():
+        m = re.match(r"--type=(\S+) --name=(\S+) --language=(\d+) \[.*offset=0x([0-9a-f]+) "
+                     r"size=(\d+)\]", line)
+        if not m:
+            return ["wrestool wrote %r" % line]
+        kind, name = (int(v) if v.isdigit() else v.strip("'") for v in m.group(1, 2))
+        at, size = file_offset(data, int(m.group(4), 16)), int(m.group(5))
+        listed.append((str(kind), str(name) if isinstance(name, int) else "named",
+                       int(m.group(3)), data[at:at + size]))
+    ours = [(str(kind), str(name) if isinstance(name, int) else "named", lang, blob)
+            for (kind, name), langs in res.items() for lang, blob in langs.items()]
+    if sorted(listed) == sorted(ours):
+        return []
+    apart = sorted({item[:3] for item in set(listed) ^ set(ours)})
+    return ["wrestool lists other resources or other bytes: %s" % apart]
+
+
 def main():
     objdump, exe = sys.argv[1], sys.argv[2]
     args = sys.argv[3:]
@@ -182,10 +286,14 @@ def main():
     versions = dict(v.split("=", 1) for v in take("--version"))
     file_version = take("--file-version")
     want_signature = "--signed" in args
-    args = [a for a in args if a != "--signed"]
+    want_stub = "--stub" in args
+    want_wrestool = "--wrestool" in args
+    stub = take("--same-outside-resources")
+    args = [a for a in args if a not in ("--signed", "--stub", "--wrestool")]
     wanted = [tuple(int(x) for x in a.split(":")) for a in args if a != "--resource"]
     failures = []
-    dlls = imports(objdump, exe)
+    dlls, complaints = imports(objdump, exe)
+    failures += ["objdump: " + c for c in complaints]
     foreign = [d for d in dlls if d not in SYSTEM_DLLS and not d.startswith("api-ms-win-")]
     if foreign:
         failures.append("imports non-system DLLs: " + ", ".join(foreign))
@@ -233,6 +341,16 @@ def main():
             if file_version and fixed != [file_version[0]] * 2:
                 failures.append("file and product version %s, not %s" % (fixed, file_version[0]))
             print("%s version information: %s" % (exe, strings))
+    marker = res.get(("DATA", "VARDSTUB"))
+    if want_stub and (not marker or (RT_VERSION, 1) in res or ("DATA", 5001) in res):
+        failures.append("not a patcher stub (a VARDSTUB marker and no patch)")
+    if not want_stub and marker:
+        failures.append("carries the stub marker VARDSTUB")
+    for other in stub:
+        failures += ["outside the resources, not as %s: %s" % (other, p)
+                     for p in same_outside_resources(exe, other)]
+    if want_wrestool:
+        failures += wrestool_disagrees(exe, res)
     if want_signature and not signed(exe):
         failures.append("no Authenticode signature")
     print("%s imports: %s" % (exe, ", ".join(dlls)))

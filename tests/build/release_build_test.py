@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 """The demo patch built by mkpatch as a studio ships it, twice: from two copies of the
-project in different folders into different output folders, sharing one patcher build
-folder (so the second build compiles only the resources and links). Checks:
+project in different folders into different output folders, with the two patcher stubs
+in a folder of their own (--stubs). Checks:
+  - a build starts no program but osslsigncode (through the shell): no compiler, no CMake;
   - reproducible: both builds give byte-identical unsigned patcher-win32.exe and
-    patcher-win64.exe, and no image holds a path of the source tree, the build folders or
-    the project;
+    patcher-win64.exe (written again from each resources folder by `mkpatch embed`), and
+    no image holds a path of the source tree, the build folders or the project;
   - version information (check_pe.py) and the embedded patch and skin images;
   - signed: both patchers carry an Authenticode signature that osslsigncode verifies
     against the demo's test certificate;
   - the signed 64-bit patcher still finds its data and patches the demo under Wine.
-usage: release_build_test.py MKPATCH WORK_DIR"""
+usage: release_build_test.py MKPATCH WORK_DIR WIN32_STUB WIN64_STUB"""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -19,6 +21,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 MKPATCH, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
+STUBS = {"win32": sys.argv[3], "win64": sys.argv[4]}
 OBJDUMP = {"win32": "i686-w64-mingw32-objdump", "win64": "x86_64-w64-mingw32-objdump"}
 failures = []
 
@@ -33,23 +36,37 @@ os.makedirs(WORK)
 game1, game2 = os.path.join(WORK, "game"), os.path.join(WORK, "elsewhere", "game")
 run([sys.executable, os.path.join(REPO, "demo", "make_demo.py"), game1], check=True)
 shutil.copytree(game1, game2)  # the same project, certificate included, in another folder
-patcher_build = os.path.join(WORK, "patcher-build")
+stubs = os.path.join(WORK, "stubs")
+os.makedirs(stubs)
+for preset, stub in STUBS.items():
+    if not os.path.exists(stub):
+        sys.exit("the %s patcher stub %s is missing: build it with "
+                 "`cmake --build --preset %s --target patcher_stub`" % (preset, stub, preset))
+    shutil.copyfile(stub, os.path.join(stubs, "patcher-%s.exe" % preset))
 
 unsigned = {}
 for label, game in (("A", game1), ("B", game2)):
     out = os.path.join(WORK, "out-" + label)
     start = time.monotonic()
-    r = run([MKPATCH, "build", os.path.join(game, "demo.toml"), "--out", out,
-             "--build-dir", patcher_build], stdout=subprocess.PIPE, text=True)
-    print(r.stdout + "build %s took %.0f s" % (label, time.monotonic() - start), flush=True)
+    # Every program the build starts: mkpatch itself, then osslsigncode only.
+    trace = os.path.join(WORK, "trace-" + label)
+    r = run(["strace", "-f", "-qq", "-e", "trace=execve", "-e", "signal=none", "-o", trace,
+             MKPATCH, "build", os.path.join(game, "demo.toml"), "--out", out,
+             "--stubs", stubs], stdout=subprocess.PIPE, text=True)
+    seconds = time.monotonic() - start
+    print(r.stdout + "build %s took %.1f s" % (label, seconds), flush=True)
     if r.returncode != 0:
         sys.exit("mkpatch build %s failed with exit code %d" % (label, r.returncode))
     with open(os.path.join(out, "report.html"), encoding="utf-8") as report:
         if "signed (Authenticode, SHA-256) with test-certificate.pem" not in report.read():
             failures.append("build %s: the build report does not say the patchers are signed" % label)
+    started = {os.path.basename(m) for m in re.findall(r'execve\("([^"]+)"', open(trace).read())}
+    if started - {"mkpatch", "sh", "osslsigncode"}:
+        failures.append("build %s started %s" % (label, sorted(started)))
     for preset in ("win32", "win64"):
         copy = os.path.join(WORK, "unsigned-%s-%s.exe" % (label, preset))
-        shutil.copyfile(os.path.join(patcher_build, preset, "patcher.exe"), copy)
+        run([MKPATCH, "embed", os.path.join(out, "resources"), STUBS[preset], copy], check=True,
+            stdout=subprocess.DEVNULL)
         unsigned[label, preset] = copy
 
 certificate = os.path.join(game1, "signing", "test-certificate.pem")
@@ -59,7 +76,7 @@ for preset in ("win32", "win64"):
         first = next(i for i in range(min(len(a), len(b))) if a[i] != b[i]) if len(a) == len(b) else -1
         failures.append("%s: the two builds differ (sizes %d and %d, first difference at %d)"
                         % (preset, len(a), len(b), first))
-    for path in (REPO, WORK, patcher_build, game1, game2):
+    for path in (REPO, WORK, stubs, game1, game2):
         for form in (path.encode(), path.encode("utf-16-le"), path.replace("/", "\\").encode()):
             if form in a:
                 failures.append("%s: the image holds the path %s" % (preset, path))

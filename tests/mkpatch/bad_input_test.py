@@ -197,7 +197,7 @@ def check_skins(tmp, out):
 
 
 def check_output_folders(tmp):
-    """--out and --build-dir apart from the pack folders; only mkpatch's own folder replaced."""
+    """--out apart from the pack folders; only mkpatch's own folder replaced."""
     base = os.path.join(tmp, "folders")
     write(os.path.join(base, "old", "resources", "data.pak"), b"old")
     write(os.path.join(base, "new", "resources", "data.pak"), b"new")
@@ -207,9 +207,7 @@ def check_output_folders(tmp):
             ("out is new", ["--out", os.path.join(base, "new")], "is the pack folder"),
             ("out through a link", ["--out", os.path.join(base, "link") + "/"], "is the pack folder"),
             ("out inside old", ["--out", os.path.join(base, "old", "patch")], "lies inside the pack folder"),
-            ("out contains both", ["--out", base], "contains the pack folder"),
-            ("build dir inside new", ["--out", os.path.join(base, "o"), "--build-dir",
-                                      os.path.join(base, "link", "b")], "--build-dir folder")):
+            ("out contains both", ["--out", base], "contains the pack folder")):
         expect(label, ["build", path, "--resources-only"] + args, 2, rule)
     for tree in ("old", "new"):
         pak = os.path.join(base, tree, "resources", "data.pak")
@@ -273,13 +271,14 @@ with tempfile.TemporaryDirectory() as tmp:
            "project file")
 
     write(os.path.join(tmp, "new2", "bad name.txt "), b"x")
-    expect("trailing space", ["build", project(tmp, new="new2"), "--out", out], 2, "bad file name")
+    expect("trailing space", ["build", project(tmp, new="new2"), "--out", out, "--resources-only"], 2, "bad file name")
     write(os.path.join(tmp, "new3", "q?.txt"), b"x")
-    expect("question mark", ["build", project(tmp, new="new3"), "--out", out], 2,
+    expect("question mark", ["build", project(tmp, new="new3"), "--out", out, "--resources-only"], 2,
            "cannot be stored by Windows")
     for i, name in enumerate(("aux.dat", "COM\u00b9.txt", "lpt\u00b3", "nul .txt")):
         write(os.path.join(tmp, "dev%d" % i, name), b"x")
-        expect("device name " + name, ["build", project(tmp, new="dev%d" % i), "--out", out], 2,
+        expect("device name " + name, ["build", project(tmp, new="dev%d" % i), "--out", out,
+                                       "--resources-only"], 2,
                "reserved device name")
     check_output_folders(tmp)
 
@@ -301,18 +300,18 @@ with tempfile.TemporaryDirectory() as tmp:
     if os.geteuid() != 0:  # root reads everything
         write(os.path.join(tmp, "new5", "locked.bin"), b"x")
         os.chmod(os.path.join(tmp, "new5", "locked.bin"), 0)
-        expect("unreadable", ["build", project(tmp, new="new5"), "--out", out], 2, "cannot read file")
+        expect("unreadable", ["build", project(tmp, new="new5"), "--out", out, "--resources-only"], 2, "cannot read file")
     os.makedirs(os.path.join(tmp, "new7"))
     os.mkfifo(os.path.join(tmp, "new7", "pipe"))
-    expect("fifo", ["build", project(tmp, new="new7"), "--out", out], 2, "not a regular file")
+    expect("fifo", ["build", project(tmp, new="new7"), "--out", out, "--resources-only"], 2, "not a regular file")
     write(os.path.join(tmp, "new6", "dangling"), b"")
     os.remove(os.path.join(tmp, "new6", "dangling"))
     os.symlink(os.path.join(tmp, "missing-target"), os.path.join(tmp, "new6", "dangling"))
-    expect("dangling link", ["build", project(tmp, new="new6"), "--out", out], 2, "")
+    expect("dangling link", ["build", project(tmp, new="new6"), "--out", out, "--resources-only"], 2, "")
 
     write(os.path.join(tmp, "old8", "maps", "level1.map"), b"x")
     write(os.path.join(tmp, "new8", "maps"), b"y")
-    expect("folder becomes file", ["build", project(tmp, old="old8", new="new8"), "--out", out], 2,
+    expect("folder becomes file", ["build", project(tmp, old="old8", new="new8"), "--out", out, "--resources-only"], 2,
            "cannot turn a folder into a file")
     # The patch data measured against the limit, which may be lowered but not raised.
     expect("too large", ["build", project(tmp), "--out", out, "--resources-only",
@@ -344,7 +343,7 @@ with tempfile.TemporaryDirectory() as tmp:
     os.makedirs(many)
     for i in range(60535):
         open(os.path.join(many, "f%d" % i), "wb").close()
-    expect("too many payloads", ["build", project(tmp, new="many"), "--out", out], 2,
+    expect("too many payloads", ["build", project(tmp, new="many"), "--out", out, "--resources-only"], 2,
            "16-bit ids allow only 60534")
     shutil.rmtree(many)
 
@@ -353,9 +352,16 @@ with tempfile.TemporaryDirectory() as tmp:
     write(os.path.join(tmp, "bad.diff"), b"\xa7\xa3\xfe\x10\x00\x00\x00")
     expect("bad diff", ["apply", os.path.join(tmp, "old", "a.txt"), os.path.join(tmp, "bad.diff"),
                         os.path.join(tmp, "n")], 2, "is not a valid diff")
+    # Patchers are written into the stubs; a missing or foreign one is named at once.
+    stubs = os.path.join(tmp, "stubs")
+    expect("missing stubs", ["build", project(tmp), "--out", out, "--stubs", stubs], 2,
+           os.path.join(stubs, "patcher-win32.exe") + " is missing")
+    write(os.path.join(stubs, "patcher-win32.exe"), b"MZ" + b"\0" * 100)
+    expect("damaged stub", ["build", project(tmp), "--out", out, "--stubs", stubs], 2,
+           os.path.join(stubs, "patcher-win32.exe") + " is damaged")
     expect("no subcommand", [], 2, "subcommand")
     expect("unknown option", ["build", "--bogus"], 2, "")
-    for sub in ("build", "diff", "apply"):
+    for sub in ("build", "embed", "diff", "apply"):
         expect(sub + " --help", [sub, "--help"], 0, "Usage:")
 
     check_skins(tmp, out)

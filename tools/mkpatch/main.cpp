@@ -1,7 +1,8 @@
 // mkpatch: the patch builder's command line. `build` turns a project into a resources folder
-// and two patcher executables; `preview` draws its windows as PNG files; `diff` and `apply`
-// make and use one file's diff as a patch carries it. --diff-format 1 limits both to what
-// every patcher reads.
+// and writes it into copies of the two patcher stubs; `embed` writes a resources folder
+// into one stub; `preview` draws its windows as PNG files; `diff` and `apply` make and use
+// one file's diff as a patch carries it. --diff-format 1 limits both to what every patcher
+// reads.
 // Exit codes: 0 done, 1 failure (including a failed self-check), 2 bad input.
 #include <CLI/CLI.hpp>
 
@@ -11,7 +12,6 @@
 #include <iostream>
 
 #include "mkpatch/encode/entry_encoder.h"
-#include "mkpatch/output/exe_build.h"
 #include "mkpatch/common/file_io.h"
 #include "mkpatch/common/input_error.h"
 #include "mkpatch/patch_builder.h"
@@ -21,6 +21,7 @@
 #include "mkpatch/common/progress_bar.h"
 #include "mkpatch/project/output_folders.h"
 #include "mkpatch/project/project_file.h"
+#include "mkpatch/output/patcher_exe.h"
 #include "mkpatch/report_hook.h"
 #include "mkpatch/output/resource_folder.h"
 #include "mkpatch/check/self_check.h"
@@ -41,10 +42,17 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 int Build(const fs::path& project_file, const fs::path& out, bool resources_only, bool use_cache,
-          BuildOptions options, const fs::path& build_dir, ReportTargets report) {
+          BuildOptions options, const fs::path& stubs_dir, ReportTargets report) {
   const auto start = std::chrono::steady_clock::now();
   const Project project = LoadProject(project_file);
-  CheckOutputFolders(project, out, build_dir);
+  CheckOutputFolders(project, out, fs::path());  // no build folder: the stubs are prebuilt
+  // The stubs are checked before any encoding, so that a missing one stops the build at once.
+  std::vector<Stub> stubs;
+  if (!resources_only) {
+    const fs::path folder = StubFolder(stubs_dir);
+    for (StubArch arch : {StubArch::kWin32, StubArch::kWin64})
+      stubs.push_back(LoadStub(StubPath(folder, arch), arch));
+  }
   ClaimOutputFolder(out);
   // Built aside and moved into place only after the self-check passed.
   const fs::path staging = out / "resources.new";
@@ -117,9 +125,13 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   // The script names the files by absolute path: write it again for the final folder.
   WriteManifestsAndScript(plan, resources);
 
-  if (!resources_only)
-    BuildPatcherExes(resources / kRcName, out, build_dir.empty() ? out / ".build" : build_dir,
-                     project);
+  for (const StubArch arch : {StubArch::kWin32, StubArch::kWin64}) {
+    if (resources_only) break;
+    const fs::path exe = out / ("patcher-" + std::string(ArchName(arch)) + ".exe");
+    WritePatcherExe(stubs[arch == StubArch::kWin32 ? 0 : 1], resources, exe);
+    if (!project.sign.certificate.empty())
+      SignPatcher(exe, project.sign, project.version_info.product);
+  }
   facts.patchers = resources_only                    ? PatcherState::kNotBuilt
                    : project.sign.certificate.empty() ? PatcherState::kUnsigned
                                                       : PatcherState::kSigned;
@@ -154,9 +166,21 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   return 0;
 }
 
-int Preview(const fs::path& project_file, const fs::path& out) {
+int Embed(const fs::path& resources, const fs::path& stub_path, const fs::path& exe) {
+  // The stub's machine says which it is; LoadStub checks the rest.
+  StubArch arch = StubArch::kWin64;
+  if (fs::is_regular_file(stub_path)) try {
+      if (PeImage(ReadWholeFile(stub_path)).machine() == kMachineI386) arch = StubArch::kWin32;
+    } catch (const PeError&) {
+    }
+  WritePatcherExe(LoadStub(stub_path, arch), resources, exe);
+  std::printf("patcher: %s (%s)\n", exe.string().c_str(), ArchName(arch));
+  return 0;
+}
+
+int Preview(const fs::path& project_file, const fs::path& out, const fs::path& stubs) {
   const Project project = LoadProject(project_file);
-  for (const fs::path& file : WritePreview(project, out)) std::printf("%s\n", file.string().c_str());
+  for (const fs::path& file : WritePreview(project, out, stubs)) std::printf("%s\n", file.string().c_str());
   std::printf("texts are not drawn: the patcher renders them with the system's Courier font\n");
   return 0;
 }
@@ -201,7 +225,8 @@ int main(int argc, char** argv) {
   CLI::App app{"mkpatch: builds game patches for the Vard patcher"};
   app.require_subcommand(1);
 
-  std::string project, out, old_file, new_file, diff_file, build_dir, report_html, report_json;
+  std::string project, out, old_file, new_file, diff_file, stubs_dir, resources_dir, stub_file,
+      report_html, report_json;
   bool resources_only = false;
   bool no_cache = false;
   unsigned jobs = 0;
@@ -221,9 +246,9 @@ int main(int argc, char** argv) {
                     "Refuse a patch whose data exceeds this many bytes (at most the default, " +
                         std::to_string(kMaxEmbeddedBytes) + ", what the 32-bit patcher can load)")
       ->check(CLI::Range(uint64_t{1}, kMaxEmbeddedBytes));
-  build->add_option("--build-dir", build_dir,
-                    "Folder of the patcher's cross-builds (default DIR/.build); one folder can "
-                    "serve many patches");
+  build->add_option("--stubs", stubs_dir,
+                    "Folder holding patcher-win32.exe and patcher-win64.exe, the patcher stubs "
+                    "(default: share/vard beside the folder of the mkpatch program)");
   build->add_option("--report", report_html,
                     "Also write the build report (a self-contained HTML page, always written to "
                     "DIR/report.html) to this file");
@@ -235,10 +260,19 @@ int main(int argc, char** argv) {
       "patcher reads";
   build->add_option("--diff-format", encode.diff_format, kFormatHelp)->check(CLI::Range(1, 3));
 
+  auto* embed = app.add_subcommand(
+      "embed", "Write a resources folder of `build` into a copy of one patcher stub");
+  embed->add_option("resources", resources_dir, "Resources folder (DIR/resources of build)")->required();
+  embed->add_option("stub", stub_file, "Patcher stub (patcher-win32.exe or patcher-win64.exe)")->required();
+  embed->add_option("exe", out, "Patcher executable to write")->required();
+
   auto* preview = app.add_subcommand(
       "preview", "Draw the splash and the progress window (start, half-way, done) as PNG files");
   preview->add_option("project", project, "Project file (TOML)")->required();
   preview->add_option("--out", out, "Output folder")->required();
+  preview->add_option("--stubs", stubs_dir,
+                      "Folder of the patcher stubs, whose skin images stand in for those the "
+                      "project does not bring (default as for build)");
 
   auto* diff = app.add_subcommand(
       "diff", "Write the diff that turns OLD into NEW, as a patch would carry it");
@@ -268,10 +302,11 @@ int main(int argc, char** argv) {
       options.jobs = jobs;
       options.max_payload_bytes = max_patch_bytes;
       options.encode = encode;
-      return Build(project, out, resources_only, !no_cache, options, build_dir,
-                   {fs::path(), report_html, report_json});
+      return Build(project, out, resources_only, !no_cache, options, stubs_dir,
+                   {fs::path(), report_html, report_json, stubs_dir});
     }
-    if (*preview) return Preview(project, out);
+    if (*embed) return Embed(resources_dir, stub_file, out);
+    if (*preview) return Preview(project, out, stubs_dir);
     if (*diff) return Diff(old_file, new_file, diff_file, encode);
     return Apply(old_file, diff_file, new_file);
   } catch (const InputError& e) {

@@ -16,9 +16,10 @@ const char* Caption(const std::string& name) {
   return "";
 }
 
-void AddPreviewFrames(const Project& project, const std::filesystem::path& scratch, BuildFacts& facts) {
+void AddPreviewFrames(const Project& project, const std::filesystem::path& scratch,
+                      const std::filesystem::path& stubs, BuildFacts& facts) {
   try {
-    for (const std::filesystem::path& file : WritePreview(project, scratch)) {
+    for (const std::filesystem::path& file : WritePreview(project, scratch, stubs)) {
       const std::string name = file.stem().string();
       facts.frames.push_back({name, Caption(name), ReadWholeFile(file)});
     }
@@ -33,7 +34,7 @@ void AddPreviewFrames(const Project& project, const std::filesystem::path& scrat
 }  // namespace
 
 void WriteReports(const PatchPlan& plan, BuildFacts facts, const ReportTargets& targets) {
-  AddPreviewFrames(plan.project, targets.out / ".report-preview", facts);
+  AddPreviewFrames(plan.project, targets.out / ".report-preview", targets.stubs, facts);
   std::vector<std::filesystem::path> pages = {targets.out / "report.html"};
   if (!targets.html.empty()) pages.push_back(targets.html);
   WriteBuildReport(MakeBuildReport(plan, std::move(facts)), pages, targets.json);

@@ -14,6 +14,7 @@ struct ReportTargets {
   std::filesystem::path out;   // the build's output folder: report.html always goes there
   std::filesystem::path html;  // --report, or empty
   std::filesystem::path json;  // --json, or empty
+  std::filesystem::path stubs; // --stubs, or empty: the preview's own images from the installed stubs
 };
 
 // Draws the preview frames in a scratch folder of `out` (removed again) and writes the

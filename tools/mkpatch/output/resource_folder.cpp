@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "mkpatch/common/file_io.h"
 #include "mkpatch/output/manifest_writer.h"
 
@@ -37,11 +38,8 @@ std::string RcText(const std::string& text) {
   return out + "\"";
 }
 
-// The version resource: FILEVERSION and PRODUCTVERSION carry the "to" version as
-// major,minor,0,0; the texts are in the language-neutral Unicode block.
-std::string VersionResource(const Project& project) {
-  const int32_t to = ParseVersion(project.to).value_or(0);
-  const std::string numbers = std::to_string(to >> 16) + "," + std::to_string(to & 0xFFFF) + ",0,0";
+// The version resource's texts, in the order both forms list them.
+std::vector<std::pair<std::string, std::string>> VersionValues(const Project& project) {
   const VersionInfo& info = project.version_info;
   std::vector<std::pair<std::string, std::string>> values;
   if (!info.studio.empty()) values.emplace_back("CompanyName", info.studio);
@@ -56,6 +54,15 @@ std::string VersionResource(const Project& project) {
   values.emplace_back("PatchToVersion", project.to);
   values.emplace_back("Comments", "Updates " + info.product + " from " + project.from + " to " +
                                       project.to);
+  return values;
+}
+
+// The version resource as a script: FILEVERSION and PRODUCTVERSION carry the "to" version
+// as major,minor,0,0; the texts are in the language-neutral Unicode block.
+std::string VersionResource(const Project& project) {
+  const int32_t to = ParseVersion(project.to).value_or(0);
+  const std::string numbers = std::to_string(to >> 16) + "," + std::to_string(to & 0xFFFF) + ",0,0";
+  const auto values = VersionValues(project);
   std::string rc =
       "\n// Version information (what the file's properties show).\n"
       "#pragma code_page(65001)\n"
@@ -85,7 +92,105 @@ std::string VersionResource(const Project& project) {
   return rc;
 }
 
+// One node of a VS_VERSIONINFO tree: its length, value length and type, the key as
+// NUL-terminated UTF-16, then value and children, each on a 4-byte boundary.
+class VersionNode {
+ public:
+  VersionNode(const std::string& key, bool text) {
+    Put16(0);  // length, set by Finish
+    Put16(0);  // value length
+    Put16(text ? 1 : 0);
+    PutText(key);
+    end_ = bytes_.size();
+    Align();
+  }
+  void SetBinaryValue(const std::vector<uint8_t>& value) {
+    SetValueLength(static_cast<uint16_t>(value.size()));
+    bytes_.insert(bytes_.end(), value.begin(), value.end());
+    end_ = bytes_.size();
+    Align();
+  }
+  // A text value's length counts UTF-16 units, its terminating NUL included.
+  void SetTextValue(const std::string& value) {
+    const size_t start = bytes_.size();
+    PutText(value);
+    SetValueLength(static_cast<uint16_t>((bytes_.size() - start) / 2));
+    end_ = bytes_.size();
+    Align();
+  }
+  void Add(VersionNode child) {
+    const std::vector<uint8_t> bytes = child.Finish();
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    end_ = bytes_.size();
+    Align();
+  }
+  // The node's bytes; its length leaves out the padding after its last part.
+  std::vector<uint8_t> Finish() {
+    bytes_.resize(end_);
+    bytes_[0] = static_cast<uint8_t>(end_);
+    bytes_[1] = static_cast<uint8_t>(end_ >> 8);
+    return bytes_;
+  }
+
+ private:
+  void Put16(uint16_t value) {
+    bytes_.push_back(static_cast<uint8_t>(value));
+    bytes_.push_back(static_cast<uint8_t>(value >> 8));
+  }
+  void PutText(const std::string& text) {
+    for (wchar_t c : vard::Utf8ToWide(text)) Put16(static_cast<uint16_t>(c));
+    Put16(0);
+  }
+  void Align() {
+    while (bytes_.size() % 4) bytes_.push_back(0);
+  }
+  void SetValueLength(uint16_t length) {
+    bytes_[2] = static_cast<uint8_t>(length);
+    bytes_[3] = static_cast<uint8_t>(length >> 8);
+  }
+  std::vector<uint8_t> bytes_;
+  size_t end_ = 0;
+};
+
 }  // namespace
+
+std::vector<uint8_t> VersionInfoBytes(const Project& project) {
+  const uint32_t to = static_cast<uint32_t>(ParseVersion(project.to).value_or(0));
+  std::vector<uint8_t> fixed;
+  auto put32 = [&](uint32_t value) {
+    for (int i = 0; i < 4; ++i) fixed.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  };
+  put32(0xFEEF04BD);  // signature
+  put32(0x00010000);  // structure version 1.0
+  put32(to);          // file version major.minor
+  put32(0);           // .0.0
+  put32(to);          // product version
+  put32(0);
+  put32(0x3F);        // flags mask
+  put32(0);           // flags
+  put32(0x40004);     // VOS_NT_WINDOWS32
+  put32(1);           // VFT_APP
+  put32(0);           // subtype
+  put32(0);           // date
+  put32(0);
+  VersionNode root("VS_VERSION_INFO", false);
+  root.SetBinaryValue(fixed);
+  VersionNode strings("StringFileInfo", true);
+  VersionNode table("000004b0", true);  // neutral language, Unicode
+  for (const auto& [name, value] : VersionValues(project)) {
+    VersionNode text(name, true);
+    text.SetTextValue(value);
+    table.Add(std::move(text));
+  }
+  strings.Add(std::move(table));
+  root.Add(std::move(strings));
+  VersionNode variables("VarFileInfo", true);
+  VersionNode translation("Translation", false);
+  translation.SetBinaryValue({0x00, 0x00, 0xB0, 0x04});  // language 0, code page 1200
+  variables.Add(std::move(translation));
+  root.Add(std::move(variables));
+  return root.Finish();
+}
 
 bool IsReservedId(int id) {
   return (id >= 101 && id <= 105) || (id >= 200 && id <= 225) || id == kMainManifestId;
@@ -138,6 +243,7 @@ void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path&
   }
   rc += VersionResource(plan.project);
   WriteText(folder / kRcName, rc);
+  WriteWholeFile(folder / kVersionName, VersionInfoBytes(plan.project));
 }
 
 uint64_t EmbeddedBytes(const std::filesystem::path& folder) {

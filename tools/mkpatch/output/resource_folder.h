@@ -1,11 +1,13 @@
-// The resources folder a build writes: one file per embedded resource, named by its id, and
-// patch_data.rc, the resource script that the patcher's Windows build compiles in
-// (cmake -DVARD_PATCH_RC=<folder>/patch_data.rc).
+// The resources folder a build writes: one file per embedded resource, named by its id
+// (<id>.xml manifests, <id>.bin payloads, <id>.png skin images, 101.ico), version.bin (the
+// version resource), and patch_data.rc, which lists the same as a resource script for a
+// Windows program of one's own that compiles the patch in.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "mkpatch/compare/patch_plan.h"
 
@@ -16,6 +18,7 @@ inline constexpr int kFirstFreeId = 5002;
 inline constexpr int kLastId = 0xFFFF;
 inline constexpr const char* kRcName = "patch_data.rc";
 inline constexpr const char* kIconName = "101.ico";  // present when the project sets skin.icon
+inline constexpr const char* kVersionName = "version.bin";  // VERSIONINFO 1, as Windows stores it
 
 // The most patch data (manifests, payloads and icon together) a patcher may embed. The
 // data lies in the executable's resources, which Windows maps into the process with the
@@ -33,10 +36,15 @@ std::filesystem::path PayloadPath(const std::filesystem::path& folder, int id);
 std::filesystem::path SkinPath(const std::filesystem::path& folder, int id);
 std::filesystem::path ManifestPath(const std::filesystem::path& folder, int id);
 
-// Writes the main manifest, the pack manifests, the project's icon and skin images and
-// patch_data.rc (the DATA resources and the version resource) next to the payloads
-// already in `folder` (payloads are written while the plan is built).
+// Writes the main manifest, the pack manifests, the project's icon and skin images,
+// version.bin and patch_data.rc (the DATA resources and the version resource) next to the
+// payloads already in `folder` (payloads are written while the plan is built).
 void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path& folder);
+
+// The version resource (VS_VERSIONINFO) of the project's patcher: FILEVERSION and
+// PRODUCTVERSION carry the "to" version as major.minor.0.0, the texts are in the
+// language-neutral Unicode block, as patch_data.rc states them.
+std::vector<uint8_t> VersionInfoBytes(const Project& project);
 
 // Bytes of all resources in the folder that the patcher embeds (every file but the script).
 uint64_t EmbeddedBytes(const std::filesystem::path& folder);

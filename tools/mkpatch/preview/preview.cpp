@@ -7,31 +7,36 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "mkpatch/output/exe_build.h"
+#include "mkpatch/common/file_io.h"
+#include "mkpatch/output/patcher_exe.h"
+#include "mkpatch/common/input_error.h"
 #include "mkpatch/project/skin_check.h"
 #include "ui/skin_layout.h"
 
 namespace vard::mkpatch {
 namespace {
 
-// The patcher's own skin images, drawn once into out/.skins by the source tree's script.
-std::filesystem::path OwnSkin(const std::filesystem::path& out, int id) {
-  const std::filesystem::path folder = out / ".skins";
-  const std::filesystem::path file = folder / ("skin" + std::to_string(id) + ".png");
-  if (!std::filesystem::exists(file)) {
-    const std::string command = "python3 '" +
-                                (PatcherSourceDir() / "scripts" / "make_skins.py").string() +
-                                "' '" + folder.string() + "'";
-    if (std::system(command.c_str()) != 0)
-      throw std::runtime_error("cannot draw the patcher's own skin images: " + command);
+// The patcher's own skin image of that id, as the win64 stub carries it, written to
+// out/.skins for the decoder (removed once the frames are drawn).
+std::filesystem::path OwnSkin(const std::filesystem::path& out, const std::filesystem::path& stubs,
+                              int id) {
+  const Stub stub = LoadStub(StubPath(StubFolder(stubs), StubArch::kWin64), StubArch::kWin64);
+  const auto data = stub.resources.find(ResourceKey::Name("DATA"));
+  if (data != stub.resources.end()) {
+    const auto image = data->second.find(ResourceKey::Id(static_cast<uint16_t>(id)));
+    if (image != data->second.end() && !image->second.empty()) {
+      const std::filesystem::path file = out / ".skins" / ("skin" + std::to_string(id) + ".png");
+      WriteWholeFile(file, image->second.begin()->second.bytes);
+      return file;
+    }
   }
-  return file;
+  throw InputError("patcher stub " + stub.path.string() + " carries no skin image " + std::to_string(id));
 }
 
 CxImage LoadImage(const std::filesystem::path& project_file, const std::filesystem::path& out,
-                  SkinImage which) {
+                  const std::filesystem::path& stubs, SkinImage which) {
   const std::filesystem::path file =
-      project_file.empty() ? OwnSkin(out, static_cast<int>(which)) : project_file;
+      project_file.empty() ? OwnSkin(out, stubs, static_cast<int>(which)) : project_file;
   return LoadSkinPng(file, which);
 }
 
@@ -83,13 +88,14 @@ const std::vector<PreviewFrame>& PreviewFrames() {
 }
 
 std::vector<std::filesystem::path> WritePreview(const Project& project,
-                                                const std::filesystem::path& out) {
+                                                const std::filesystem::path& out,
+                                                const std::filesystem::path& stubs) {
   std::filesystem::create_directories(out);
   const SkinOverrides& skin = project.skin;
-  const CxImage splash = LoadImage(skin.splash, out, SkinImage::kSplash);
-  const CxImage background = LoadImage(skin.background, out, SkinImage::kBackground);
-  const CxImage item_bar = LoadImage(skin.item_bar, out, SkinImage::kItemBar);
-  const CxImage total_bar = LoadImage(skin.total_bar, out, SkinImage::kTotalBar);
+  const CxImage splash = LoadImage(skin.splash, out, stubs, SkinImage::kSplash);
+  const CxImage background = LoadImage(skin.background, out, stubs, SkinImage::kBackground);
+  const CxImage item_bar = LoadImage(skin.item_bar, out, stubs, SkinImage::kItemBar);
+  const CxImage total_bar = LoadImage(skin.total_bar, out, stubs, SkinImage::kTotalBar);
   std::filesystem::remove_all(out / ".skins");
 
   std::vector<std::filesystem::path> written;

@@ -24,10 +24,11 @@ const std::vector<PreviewFrame>& PreviewFrames();
 
 // Writes the frames of the project into out as RGBA PNG files: alpha as the window's,
 // colours as the window shows them over black where alpha is 255 and the straight colour
-// elsewhere. Images the project does not name are the patcher's own, drawn by the source
-// tree's scripts/make_skins.py. Returns the files written. Throws InputError or
+// elsewhere. Images the project does not name are the patcher's own, taken from the win64
+// stub in `stubs` (see StubFolder). Returns the files written. Throws InputError or
 // std::runtime_error.
 std::vector<std::filesystem::path> WritePreview(const Project& project,
-                                                const std::filesystem::path& out);
+                                                const std::filesystem::path& out,
+                                                const std::filesystem::path& stubs = {});
 
 }  // namespace vard::mkpatch
