@@ -21,7 +21,7 @@ foreach(arch win32 win64)
     message(FATAL_ERROR \"the ${arch} patcher stub ${_stub} does not exist: build it with \"
       \"`cmake --build --preset ${arch} --target patcher_stub`, or name one with -DVARD_STUB_${_upper}=\")
   endif()")
-  install(FILES ${_stub} DESTINATION share/vard RENAME patcher-${arch}.exe)
+  install(PROGRAMS ${_stub} DESTINATION share/vard RENAME patcher-${arch}.exe)
 endforeach()
 
 set(CPACK_GENERATOR DEB)
