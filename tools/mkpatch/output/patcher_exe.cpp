@@ -97,7 +97,7 @@ uint16_t RemoveIconGroup(ResourceTree& tree, uint16_t id) {
 uint16_t DataId(const std::filesystem::path& file) {
   const std::string stem = file.stem().string(), extension = file.extension().string();
   if (extension != ".xml" && extension != ".bin" && extension != ".png") return 0;
-  if (stem.empty() || stem.size() > 5 || !std::all_of(stem.begin(), stem.end(), ::isdigit)) return 0;
+  if (stem.empty() || stem.size() > 5 || !std::all_of(stem.begin(), stem.end(), [](char c) { return c >= '0' && c <= '9'; })) return 0;
   const long id = std::stol(stem);
   return id > 0 && id <= 0xFFFF ? static_cast<uint16_t>(id) : 0;
 }
