@@ -35,9 +35,13 @@ bool PagedFileReaderBase::LoadFirstPage() {
 }
 
 void PagedFileReaderBase::LoadPageOf(std::uint64_t offset) {
-  const std::uint64_t start = offset & ~static_cast<std::uint64_t>(kPageSize - 1);
+  // Carrying straight on past the window doubles the read; any other place starts small.
+  const bool onward = page_length_ != 0 && offset == page_start_ + page_length_;
+  std::size_t want = onward ? read_length_ * 2 : kFirstRead;
+  if (want > kPageSize) want = kPageSize;
+  const std::uint64_t start = onward ? offset : offset & ~static_cast<std::uint64_t>(kAlign - 1);
   std::uint64_t length = size_ - start;
-  if (length > kPageSize) length = kPageSize;
+  if (length > want) length = want;
   ForgetPage();
   if (buffer_ == nullptr || !ReadAt(start, buffer_, static_cast<std::size_t>(length))) {
     ThrowCannotLoadPage();
@@ -45,6 +49,7 @@ void PagedFileReaderBase::LoadPageOf(std::uint64_t offset) {
   page_ = buffer_;
   page_start_ = start;
   page_length_ = length;
+  read_length_ = want;
 }
 
 }  // namespace vard::diff

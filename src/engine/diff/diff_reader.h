@@ -81,12 +81,18 @@ class MemoryDiffReader final : public DiffReader {
   const unsigned char* data_;
 };
 
-// Page bookkeeping for readers of files: pages of kPageSize bytes, page k covering the
-// offsets from k * kPageSize up to the next page or the end of the file, one page
-// buffer of kPageSize bytes. Subclasses read the bytes.
+// Window bookkeeping for readers of files, in one buffer of kPageSize bytes. A read that
+// lands outside the loaded window loads a new one starting at the read position (rounded
+// down to kAlign) and reads only what a seek needs: kFirstRead bytes after a jump, twice
+// the previous amount each time reading carries straight on past the window's end, up to
+// kPageSize. So a seek costs at most kFirstRead + kAlign bytes of reading beyond what is
+// then used, a run read after it at most twice its length, and sequential reading settles
+// at one read per kPageSize. Subclasses read the bytes.
 class PagedFileReaderBase : public DiffReader {
  public:
   static constexpr std::size_t kPageSize = std::size_t{1} << 20;
+  static constexpr std::size_t kFirstRead = std::size_t{64} << 10;
+  static constexpr std::size_t kAlign = std::size_t{4} << 10;
 
  protected:
   // Allocates the page buffer if there is none; false when allocation fails.
@@ -96,13 +102,14 @@ class PagedFileReaderBase : public DiffReader {
   void Reset(std::uint64_t size);
   // Reads exactly length bytes at offset into buffer; false on any failure or short read.
   virtual bool ReadAt(std::uint64_t offset, unsigned char* buffer, std::size_t length) = 0;
-  // Loads page 0 eagerly (open does so); false on failure.
+  // Loads the window at offset 0 eagerly (open does so); false on failure.
   bool LoadFirstPage();
 
   void LoadPageOf(std::uint64_t offset) override;
 
  private:
   unsigned char* buffer_ = nullptr;
+  std::size_t read_length_ = 0;  // length of the last read, for the doubling
 };
 
 }  // namespace vard::diff

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -200,6 +201,58 @@ TEST(DecodeDiff, FailedWriteStopsDecoding) {
   FailingWriter writer;
   EXPECT_FALSE(DecodeDiff(writer, old_reader, diff_reader));
   EXPECT_EQ(writer.blocks, 2);
+}
+
+// A file reader over memory that counts what it reads, to hold the reader to its bound.
+class CountingReader final : public PagedFileReaderBase {
+ public:
+  explicit CountingReader(const Bytes& bytes) : bytes_(bytes) {
+    EnsureBuffer();
+    Reset(bytes.size());
+  }
+  ~CountingReader() override { ReleaseBuffer(); }
+  std::uint64_t read = 0, calls = 0;
+
+ protected:
+  bool ReadAt(std::uint64_t offset, unsigned char* buffer, std::size_t length) override {
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), length, buffer);
+    read += length;
+    ++calls;
+    return true;
+  }
+
+ private:
+  const Bytes& bytes_;
+};
+
+TEST(PagedFileReader, ReadsWhatSeeksNeedAndWholePagesWhenSequential) {
+  const std::size_t page = PagedFileReaderBase::kPageSize;
+  const Bytes old = Sequence(8 * page + 123);
+  // A copy of the whole file goes a page per read once the reads have doubled up.
+  CountingReader whole(old);
+  VectorDiffWriter writer;
+  Bytes diff = {0xA7, 0xA3, 0xFE};
+  for (int i = 3; i >= 0; --i) diff.push_back(static_cast<unsigned char>(old.size() >> (8 * i)));
+  MemoryDiffReader diff_reader(diff.data(), diff.size());
+  ASSERT_TRUE(DecodeDiff(writer, whole, diff_reader));
+  ASSERT_TRUE(writer.Flush());
+  EXPECT_EQ(writer.bytes(), old);
+  EXPECT_EQ(whole.read, old.size());
+  EXPECT_LE(whole.calls, 8u + 5u);
+
+  // Short runs at scattered places, backwards and forwards, each read what its seek
+  // needs: a first read and its alignment, not a whole page.
+  CountingReader scattered(old);
+  const std::uint64_t places[] = {5 * page + 1000, 100, 7 * page + 4095, 3 * page - 10,
+                                  8 * page + 50, 2 * page};
+  for (const std::uint64_t at : places) {
+    scattered.set_position(at);
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(scattered.NextByte(), old[at + i]) << at;
+  }
+  EXPECT_LE(scattered.read, std::size(places) * (PagedFileReaderBase::kFirstRead +
+                                                 PagedFileReaderBase::kAlign));
+  scattered.set_position(old.size());
+  EXPECT_EQ(scattered.NextByte(), -1);
 }
 
 class FileStreams : public ::testing::Test {
