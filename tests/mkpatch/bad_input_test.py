@@ -4,6 +4,7 @@ message naming the problem; also that the subcommands answer --help and that goo
 still builds. usage: bad_input_test.py MKPATCH"""
 import json
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -359,6 +360,25 @@ with tempfile.TemporaryDirectory() as tmp:
     write(os.path.join(stubs, "patcher-win32.exe"), b"MZ" + b"\0" * 100)
     expect("damaged stub", ["build", project(tmp), "--out", out, "--stubs", stubs], 2,
            os.path.join(stubs, "patcher-win32.exe") + " is damaged")
+    if [f for f in ("n", "n.mkpatch-part", "n.mkpatch-diff") if os.path.exists(os.path.join(tmp, f))]:
+        failures.append("a refused apply left a file behind")
+    # Both forms, by their first bytes; a refused apply leaves an existing file as it was.
+    base = random.Random(5).randbytes(1200000)  # past 1 MiB, where only form 2 is tried
+    write(os.path.join(tmp, "v1"), base)
+    write(os.path.join(tmp, "v2"), base[:5000] + b"inserted" + base[5000:] + bytes(9000))
+    for form in ("1", "2"):
+        d = os.path.join(tmp, "v.diff" + form)
+        expect("diff form " + form, ["diff", "--diff-format", form, os.path.join(tmp, "v1"),
+                                     os.path.join(tmp, "v2"), d], 0, "form " + form)
+        n = os.path.join(tmp, "v2." + form)
+        expect("apply form " + form, ["apply", os.path.join(tmp, "v1"), d, n], 0, "form " + form)
+        if open(n, "rb").read() != open(os.path.join(tmp, "v2"), "rb").read():
+            failures.append("apply of form %s did not rebuild the new file" % form)
+        write(os.path.join(tmp, "short"), base[:100])
+        expect("apply to a short old file", ["apply", os.path.join(tmp, "short"), d, n], 2,
+               "is not a valid diff")
+        if open(n, "rb").read() != open(os.path.join(tmp, "v2"), "rb").read():
+            failures.append("a refused apply changed the file already there")
     expect("no subcommand", [], 2, "subcommand")
     expect("unknown option", ["build", "--bogus"], 2, "")
     for sub in ("build", "embed", "diff", "apply"):

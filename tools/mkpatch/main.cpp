@@ -25,6 +25,7 @@
 #include "mkpatch/report_hook.h"
 #include "mkpatch/output/resource_folder.h"
 #include "mkpatch/check/self_check.h"
+#include "mkpatch/check/apply_file.h"
 
 namespace fs = std::filesystem;
 using namespace vard::mkpatch;
@@ -208,13 +209,16 @@ int Diff(const fs::path& old_path, const fs::path& new_path, const fs::path& dif
 
 int Apply(const fs::path& old_path, const fs::path& diff_path, const fs::path& new_path) {
   const auto start = std::chrono::steady_clock::now();
-  Bytes out;
-  if (!RebuildFromShippedDiff(ReadWholeFile(old_path), ReadWholeFile(diff_path), out).empty()) {
-    std::cerr << "mkpatch: " << diff_path.string() << " is not a valid diff for " << old_path.string() << "\n";
+  AppliedFile applied;
+  const std::string problem = ApplyDiffFile(old_path, diff_path, new_path, applied);
+  if (!problem.empty()) {
+    std::cerr << "mkpatch: " << problem << "\n";
     return 2;
   }
-  WriteWholeFile(new_path, out);
-  std::printf("apply: wrote %zu bytes (crc %s), time %.2f s\n", out.size(), CrcText(out).c_str(),
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08lx", static_cast<unsigned long>(applied.crc));
+  std::printf("apply: wrote %llu bytes (crc %s), form %d, time %.2f s\n",
+              static_cast<unsigned long long>(applied.size), crc, applied.form,
               SecondsSince(start));
   return 0;
 }

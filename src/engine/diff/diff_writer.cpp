@@ -31,6 +31,7 @@ void DiffWriter::ReleaseBuffer() {
 }
 
 bool DiffWriter::Hand(const unsigned char* data, std::size_t count) {
+  if (count > limit_ - written_) return false;
   if (!Deliver(data, count)) return false;
   crc_ = Crc32Update(crc_, data, count);
   written_ += count;

@@ -35,6 +35,10 @@ class DiffWriter {
   // (if any) is advanced to the total handed on.
   bool Flush();
 
+  // Refuses to hand on anything past limit bytes in total: the write or flush that would
+  // fails, and nothing of that block is handed on. No limit unless set.
+  void set_limit(std::uint64_t limit) { limit_ = limit; }
+
   // Bytes handed on so far (not counting those still buffered).
   std::uint64_t written() const { return written_; }
   // CRC-32 of the bytes handed on so far (zlib's, started from 0; 0 for none).
@@ -56,6 +60,7 @@ class DiffWriter {
   std::size_t capacity_ = 0;
   std::size_t count_ = 0;
   std::uint64_t written_ = 0;
+  std::uint64_t limit_ = ~std::uint64_t{0};
   std::uint32_t crc_ = 0;
   ProgressNode* node_ = nullptr;
 };

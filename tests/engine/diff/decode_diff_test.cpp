@@ -203,6 +203,18 @@ TEST(DecodeDiff, FailedWriteStopsDecoding) {
   EXPECT_EQ(writer.blocks, 2);
 }
 
+// A writer held to a limit hands nothing past it on, however much the diff asks for.
+TEST(DecodeDiff, WriterLimitStopsAnOverlongDiff) {
+  const Bytes old(3 << 20, 0x11);
+  const Bytes diff = {0xA7, 0xA3, 0xFE, 0x00, 0x30, 0x00, 0x00};
+  MemoryDiffReader old_reader(old.data(), old.size());
+  MemoryDiffReader diff_reader(diff.data(), diff.size());
+  VectorDiffWriter writer;
+  writer.set_limit((1 << 20) + 1);
+  EXPECT_FALSE(DecodeDiff(writer, old_reader, diff_reader) && writer.Flush());
+  EXPECT_EQ(writer.bytes().size(), std::size_t{1} << 20);
+}
+
 // A file reader over memory that counts what it reads, to hold the reader to its bound.
 class CountingReader final : public PagedFileReaderBase {
  public:
