@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "engine/diff/stream_diff.h"
 #include "mkpatch/encode/delta/stream_diff_encoder.h"
 #include "mkpatch/encode/entry_encoder.h"
 #include "mkpatch/check/self_check.h"
@@ -88,6 +89,21 @@ TEST(StreamDiffEncoder, SpilledStreamsAndTheLimitKeepTheBytes) {
   const Bytes diff = EncodeStreamDiff(old.data(), old.size(), neu.data(), neu.size());
   EXPECT_TRUE(EncodeStreamDiff(old.data(), old.size(), neu.data(), neu.size(), diff.size()).empty());
   EXPECT_TRUE(EncodeStreamDiff(old.data(), old.size(), neu.data(), neu.size(), diff.size() + 1) == diff);
+}
+
+// Differences that are nearly all zeros travel zero-run coded, with runs that cross the
+// pieces in which they are handed to the compressor; the flag says so.
+TEST(StreamDiffEncoder, ZeroRunsAreKeptWhenSmaller) {
+  std::mt19937 rng(17);
+  const Bytes old = RandomBytes(rng, (size_t{3} << 20) + 12345);
+  Bytes neu = old;
+  for (size_t at = 1000; at < neu.size(); at += 50000 + rng() % 100000) neu[at] ^= 0x5A;
+  const Bytes diff = EncodeStreamDiff(old.data(), old.size(), neu.data(), neu.size());
+  ASSERT_GE(diff.size(), 12u);
+  EXPECT_EQ(diff[11], diff::kZeroRuns);
+  Bytes rebuilt;
+  ASSERT_TRUE(ApplyWithProductCode(old, diff, rebuilt, 2));
+  EXPECT_TRUE(rebuilt == neu);
 }
 
 TEST(EntryEncoder, StreamDiffWinsOnShiftedCodeAndBothFormsRebuildFromShippedBytes) {

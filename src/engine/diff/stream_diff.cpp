@@ -12,7 +12,10 @@ bool ParseStreamDiffHeader(const unsigned char* bytes, std::uint64_t total_size,
                            StreamDiffHeader& header) {
   if (total_size < kStreamDiffHeaderSize) return false;
   if (std::memcmp(bytes, kStreamDiffMagic, sizeof kStreamDiffMagic) != 0) return false;
-  header.new_size = GetLe64(bytes + 4);
+  const std::uint64_t size_and_flags = GetLe64(bytes + 4);
+  header.new_size = size_and_flags & kStreamDiffSizeMask;
+  header.flags = static_cast<unsigned char>(size_and_flags >> 56);
+  if ((header.flags & ~kKnownStreamDiffFlags) != 0) return false;
   std::uint64_t end = kStreamDiffHeaderSize;
   for (int i = 0; i < 3; ++i) {
     header.lengths[i] = GetLe64(bytes + 12 + 8 * i);
@@ -26,21 +29,75 @@ namespace {
 
 constexpr std::size_t kScratch = std::size_t{64} << 10;
 
-// add new bytes: old bytes plus differences.
-bool AddRun(std::uint64_t count, DiffWriter& out, DiffReader& old, XzReader& differences,
+// The difference stream as the add runs take it: plain, or with its zero runs coded.
+class Differences {
+ public:
+  Differences(XzReader& stream, bool zero_runs) : stream_(stream), zero_runs_(zero_runs) {}
+
+  // The next piece of at most max differences: either zeros (data null) or bytes in the
+  // decoder's window. 0 when the stream ends or is malformed.
+  std::size_t Next(const unsigned char*& data, std::uint64_t max) {
+    if (zeros_ == 0) {
+      std::size_t n = stream_.Peek(data);
+      if (n == 0) return 0;
+      if (!zero_runs_) return static_cast<std::size_t>(n < max ? n : max);
+      if (data[0] != 0) {
+        if (n > max) n = static_cast<std::size_t>(max);
+        const void* zero = std::memchr(data, 0, n);
+        return zero == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - data);
+      }
+      stream_.Take(1);
+      if (!ReadRunLength()) return 0;
+    }
+    data = nullptr;
+    return static_cast<std::size_t>(zeros_ < max ? zeros_ : max);
+  }
+  // Consumes count of what Next returned.
+  void Take(const unsigned char* data, std::size_t count) {
+    if (data == nullptr) zeros_ -= count;
+    else stream_.Take(count);
+  }
+  // True when no run is left half used.
+  bool Settled() const { return zeros_ == 0; }
+
+ private:
+  bool ReadRunLength() {
+    std::uint64_t value = 0;
+    for (int i = 0; i < kZeroRunLengthBytes; ++i) {
+      unsigned char b = 0;
+      if (!stream_.ReadExactly(&b, 1)) return false;
+      value |= static_cast<std::uint64_t>(b & 0x7F) << (7 * i);
+      if ((b & 0x80) == 0) {
+        zeros_ = value + 1;
+        return true;
+      }
+    }
+    return false;  // longer than any run can be
+  }
+
+  XzReader& stream_;
+  const bool zero_runs_;
+  std::uint64_t zeros_ = 0;  // zeros of the current run not yet used
+};
+
+// add new bytes: old bytes plus differences; where the differences are zeros, the old
+// bytes go on as they are.
+bool AddRun(std::uint64_t count, DiffWriter& out, DiffReader& old, Differences& differences,
             unsigned char* scratch) {
   while (count > 0) {
     const unsigned char* delta = nullptr;
-    std::size_t n = differences.Peek(delta);
+    std::size_t n = differences.Next(delta, count < kScratch ? count : kScratch);
     if (n == 0) return false;
-    if (n > count) n = static_cast<std::size_t>(count);
-    if (n > kScratch) n = kScratch;
     const unsigned char* base = nullptr;
     const std::size_t m = old.Peek(base, n);
     if (m == 0) return false;
-    for (std::size_t i = 0; i < m; ++i) scratch[i] = static_cast<unsigned char>(base[i] + delta[i]);
-    if (!out.Write(scratch, m)) return false;
-    differences.Take(m);
+    if (delta == nullptr) {
+      if (!out.Write(base, m)) return false;
+    } else {
+      for (std::size_t i = 0; i < m; ++i) scratch[i] = static_cast<unsigned char>(base[i] + delta[i]);
+      if (!out.Write(scratch, m)) return false;
+    }
+    differences.Take(delta, m);
     old.Skip(m);
     count -= m;
   }
@@ -87,6 +144,7 @@ bool DecodeStreamDiff(DiffWriter& out, DiffReader& old, DiffReader& commands,
     return false;
   }
 
+  Differences difference_source(difference_stream, (header.flags & kZeroRuns) != 0);
   old.set_position(0);
   std::uint64_t left = header.new_size;
   for (;;) {
@@ -103,7 +161,7 @@ bool DecodeStreamDiff(DiffWriter& out, DiffReader& old, DiffReader& commands,
 
     const std::uint64_t pos = old.position();  // never beyond the old size
     if (add > left || add > old.size() - pos) return false;
-    if (!AddRun(add, out, old, difference_stream, scratch.get())) return false;
+    if (!AddRun(add, out, old, difference_source, scratch.get())) return false;
     left -= add;
     if (extra_count > left) return false;
     if (!ExtraRun(extra_count, out, extra_stream)) return false;
@@ -114,7 +172,7 @@ bool DecodeStreamDiff(DiffWriter& out, DiffReader& old, DiffReader& commands,
     if (backwards ? moved > at : (moved < at || moved > old.size())) return false;
     old.set_position(moved);
   }
-  return left == 0 && command_stream.Finished() && difference_stream.Finished() &&
+  return left == 0 && difference_source.Settled() && command_stream.Finished() && difference_stream.Finished() &&
          extra_stream.Finished();
 }
 

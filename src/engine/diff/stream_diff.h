@@ -5,7 +5,7 @@
 //
 // Container, all numbers little-endian:
 //   0  magic "VDF2"
-//   4  u64 new size
+//   4  u64 new size in the low 56 bits, flags in the top byte (byte 11)
 //   12 u64 length of the command stream, 20 of the difference stream, 28 of the extra one
 //   36 the three streams, each one .xz stream (engine/xz_stream.h), in that order; the
 //      container ends where the extra stream ends.
@@ -13,6 +13,9 @@
 // each record: add new bytes are old[pos + i] + difference[i] (mod 256) and pos moves on
 // by add; extra new bytes are taken from the extra stream as they are; then pos moves by
 // seek, which may be negative. pos starts at 0 and must stay within the old file.
+// Flag kZeroRuns: the difference stream codes each run of zeros as one 0x00 followed by
+// the run's length minus one in LEB128 (7 bits a byte, low first, at most 9 bytes); other
+// bytes stand for themselves. Diffs made before the flag existed have no flags.
 #pragma once
 
 #include <cstddef>
@@ -27,8 +30,14 @@ inline constexpr unsigned char kStreamDiffMagic[4] = {'V', 'D', 'F', '2'};
 inline constexpr std::size_t kStreamDiffHeaderSize = 36;
 inline constexpr std::size_t kStreamDiffRecordSize = 24;
 
+inline constexpr unsigned char kZeroRuns = 0x01;
+inline constexpr unsigned char kKnownStreamDiffFlags = kZeroRuns;
+inline constexpr std::uint64_t kStreamDiffSizeMask = (std::uint64_t{1} << 56) - 1;
+inline constexpr int kZeroRunLengthBytes = 9;
+
 struct StreamDiffHeader {
   std::uint64_t new_size = 0;
+  unsigned char flags = 0;
   std::uint64_t lengths[3] = {0, 0, 0};  // commands, differences, extra bytes
 };
 
@@ -42,7 +51,8 @@ inline std::uint64_t GetLe64(const unsigned char* in) {
 }
 
 // Reads the header from the first kStreamDiffHeaderSize bytes; false when they do not
-// start with the magic or the stream lengths do not add up to total_size exactly.
+// start with the magic, a flag is unknown, or the stream lengths do not add up to
+// total_size exactly.
 bool ParseStreamDiffHeader(const unsigned char* bytes, std::uint64_t total_size,
                            StreamDiffHeader& header);
 

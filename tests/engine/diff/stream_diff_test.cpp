@@ -160,6 +160,29 @@ TEST(StreamDiff, BadContainersFail) {
   }
 }
 
+TEST(StreamDiff, ZeroRunCodedDifferences) {
+  const std::uint64_t zero_runs = std::uint64_t{kZeroRuns} << 56;
+  // A run of 4 zeros (length byte 3) spans the two records; 5 is a plain difference.
+  const Bytes coded = {0, 3, 5, 0, 0};
+  Decoded d = Decode(kOld, Container(7 | zero_runs, Commands({{3, 1, -3}, {3, 0, 0}}), coded, {'x'}), 7);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.out, (Bytes{10, 20, 30, 'x', 10, 25, 30}));
+  // A length in several bytes: 200 zeros are 0x00, 0xC7, 0x01.
+  const Bytes old(300, 9);
+  d = Decode(old, Container(200 | zero_runs, Commands({{200, 0, 0}}), {0, 0xC7, 0x01}, {}));
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.out, Bytes(200, 9));
+  // A run longer than the adds need, one cut short, a length of ten bytes, an unknown flag.
+  EXPECT_FALSE(Decode(kOld, Container(3 | zero_runs, Commands({{3, 0, 0}}), {0, 3}, {})).ok);
+  EXPECT_FALSE(Decode(kOld, Container(3 | zero_runs, Commands({{3, 0, 0}}), {0, 1}, {})).ok);
+  EXPECT_FALSE(Decode(old, Container(3 | zero_runs, Commands({{3, 0, 0}}), {0, 0x80}, {})).ok);
+  Bytes ten(11, 0x80);
+  ten[0] = 0;
+  ten.back() = 0;
+  EXPECT_FALSE(Decode(old, Container(3 | zero_runs, Commands({{3, 0, 0}}), ten, {})).ok);
+  EXPECT_FALSE(Decode(kOld, Container(1 | std::uint64_t{2} << 56, Commands({{1, 0, 0}}), {0}, {})).ok);
+}
+
 TEST(StreamDiff, StreamsNeedingMoreMemoryThanTheLimitAreRefused) {
   Bytes diff = Container(1, Commands({{1, 0, 0}}), {0}, {});
   const Bytes big = Xz({0}, 64u << 20);  // a 64 MiB dictionary

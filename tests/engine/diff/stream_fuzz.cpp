@@ -5,8 +5,9 @@
 // difference bytes, then 3c bytes that become records (add = x % 16, extra = y % 16,
 // seek = z as signed), d difference bytes and the extra bytes; they are compressed and
 // packed (flags bit 1: the command stream loses its last byte; bit 2: the header's new
-// size is flags >> 3 instead of the records' sum). The decoder must agree with a plain
-// reading of the records, and never write beyond the header's new size.
+// size is flags >> 4 instead of the records' sum; bit 3: the difference bytes travel
+// zero-run coded, with the header's flag). The decoder must agree with a plain reading of
+// the records, and never write beyond the header's new size.
 #include <lzma.h>
 
 #include <cstddef>
@@ -55,6 +56,25 @@ bool Reference(const Bytes& old, const std::vector<Record>& records, const Bytes
   return !cut && out.size() == new_size && d == differences.size() && e == extra.size();
 }
 
+// The zero-run coding as the format describes it, written out plainly.
+Bytes ZeroRunCoded(const Bytes& plain) {
+  Bytes out;
+  for (std::size_t i = 0; i < plain.size();) {
+    if (plain[i] != 0) {
+      out.push_back(plain[i++]);
+      continue;
+    }
+    std::uint64_t run = 0;
+    while (i < plain.size() && plain[i] == 0) ++run, ++i;
+    out.push_back(0);
+    for (std::uint64_t v = run - 1;; v >>= 7) {
+      out.push_back(static_cast<unsigned char>((v & 0x7F) | (v >= 0x80 ? 0x80 : 0)));
+      if (v < 0x80) break;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
@@ -96,11 +116,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     if (cut) commands.pop_back();
     std::uint64_t new_size = 0;
     for (const Record& r : records) new_size += r.add + r.extra;
-    if (flags & 4) new_size = flags >> 3;
+    if (flags & 4) new_size = flags >> 4;
+    const bool zero_runs = (flags & 8) != 0;
     container.assign(kStreamDiffHeaderSize, 0);
     std::memcpy(container.data(), kStreamDiffMagic, 4);
-    PutLe64(container.data() + 4, new_size);
-    const Bytes streams[3] = {Xz(commands), Xz(differences), Xz(extra)};
+    PutLe64(container.data() + 4, new_size | (zero_runs ? std::uint64_t{kZeroRuns} << 56 : 0));
+    const Bytes streams[3] = {Xz(commands), Xz(zero_runs ? ZeroRunCoded(differences) : differences),
+                              Xz(extra)};
     for (int i = 0; i < 3; ++i) {
       PutLe64(container.data() + 12 + 8 * i, streams[i].size());
       container.insert(container.end(), streams[i].begin(), streams[i].end());
@@ -116,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   const bool ok = DecodeStreamDiff(writer, old_reader, a, b, c);
   if (!writer.Flush()) std::abort();
   if (container.size() >= kStreamDiffHeaderSize &&
-      writer.bytes().size() > GetLe64(container.data() + 4))
+      writer.bytes().size() > (GetLe64(container.data() + 4) & kStreamDiffSizeMask))
     std::abort();
   if (check && (ok != expected_ok || (ok && writer.bytes() != expected))) std::abort();
   return 0;

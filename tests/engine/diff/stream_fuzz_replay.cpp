@@ -1,5 +1,6 @@
 // Generated inputs for the stream-diff decoder's replay, from a fixed seed: mostly
-// structured inputs with few records and mostly small seeks.
+// structured inputs with few records and mostly small seeks, some with runs of zeros.
+#include <algorithm>
 #include <random>
 
 #include "test_support/fuzz_replay.h"
@@ -18,6 +19,12 @@ std::size_t ReplayGeneratedInputs(ReplayInput run) {
     if (round % 8 != 0) input[at] &= static_cast<std::uint8_t>(~1u);
     if (at + 1 < input.size()) input[at + 1] %= 8;
     if (at + 2 < input.size()) input[at + 2] %= 48;
+    // Stretches of zeros, so that zero-run coded differences (flag bit 3) hold runs.
+    if (round % 3 == 0 && at + 4 < input.size()) {
+      const std::size_t from = at + 4 + rng() % (input.size() - at - 4);
+      std::fill(input.begin() + static_cast<std::ptrdiff_t>(from),
+                input.begin() + static_cast<std::ptrdiff_t>(from + rng() % (input.size() - from + 1)), 0);
+    }
     run(input);
   }
   return kRounds;

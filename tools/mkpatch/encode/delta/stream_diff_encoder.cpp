@@ -5,6 +5,7 @@
 
 #include "engine/diff/stream_diff.h"
 #include "mkpatch/encode/delta/match_finder.h"
+#include "mkpatch/encode/delta/zero_runs.h"
 #include "mkpatch/encode/payload_writer.h"
 
 namespace vard::mkpatch {
@@ -125,35 +126,47 @@ StreamDiffParts SplitStreamDiff(
 std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
                                       const uint8_t* new_data, size_t new_size, uint64_t limit) {
   // The difference stream, as long as the aligned part of the new file, is compressed
-  // on a second thread while matching goes on. So are the extra bytes of a large file,
-  // which may be nearly all of it: its dictionary then follows the file's size, not the
-  // stream's (the same up to kXzDictionaryCap).
+  // on a second thread while matching goes on, plain and zero-run coded on threads of
+  // their own, the smaller kept. So are the extra bytes of a large file, which may be
+  // nearly all of it: its dictionary then follows the file's size, not the stream's (the
+  // same up to kXzDictionaryCap).
   XzPipe differences(XzKind::Bytes, new_size);
+  XzPipe coded(XzKind::Bytes, new_size);
+  ZeroRunCoder coder;
+  std::vector<uint8_t> coded_piece;
+  const auto take_differences = [&](std::vector<uint8_t>& piece) {
+    coder.Code(piece, coded_piece);
+    coded.Append(coded_piece);
+    differences.Append(piece);
+  };
   std::optional<XzPipe> extra;
   if (new_size > kPipedExtraFrom) extra.emplace(XzKind::Bytes, new_size);
   StreamDiffParts parts = SplitStreamDiff(
-      old_data, old_size, new_data, new_size,
-      [&](std::vector<uint8_t>& piece) { differences.Append(piece); },
+      old_data, old_size, new_data, new_size, take_differences,
       extra ? std::function<void(std::vector<uint8_t>&)>([&](std::vector<uint8_t>& piece) { extra->Append(piece); })
             : nullptr);
-  differences.Append(parts.differences);
+  take_differences(parts.differences);
+  coder.Finish(coded_piece);
+  coded.Append(coded_piece);
   if (extra) extra->Append(parts.extra);
   const std::vector<uint8_t> commands = CompressXz(parts.commands, XzKind::Records);
-  const uint64_t differences_size = differences.Finish();
+  const uint64_t plain_size = differences.Finish(), coded_size = coded.Finish();
+  const bool zero_runs = coded_size < plain_size;
   std::vector<uint8_t> small_extra;
   const uint64_t extra_size = extra ? extra->Finish()
                                     : (small_extra = CompressXz(parts.extra, XzKind::Bytes)).size();
-  const uint64_t sizes[3] = {commands.size(), differences_size, extra_size};
+  const uint64_t sizes[3] = {commands.size(), zero_runs ? coded_size : plain_size, extra_size};
   const uint64_t total = diff::kStreamDiffHeaderSize + sizes[0] + sizes[1] + sizes[2];
   if (total >= limit) return {};
 
   std::vector<uint8_t> out(diff::kStreamDiffHeaderSize);
   out.reserve(total);
   std::copy(std::begin(diff::kStreamDiffMagic), std::end(diff::kStreamDiffMagic), out.begin());
-  diff::PutLe64(out.data() + 4, new_size);
+  const uint64_t flags = zero_runs ? diff::kZeroRuns : 0;
+  diff::PutLe64(out.data() + 4, new_size | flags << 56);
   for (int i = 0; i < 3; ++i) diff::PutLe64(out.data() + 12 + 8 * i, sizes[i]);
   out.insert(out.end(), commands.begin(), commands.end());
-  differences.AppendTo(out);
+  (zero_runs ? coded : differences).AppendTo(out);
   if (extra) extra->AppendTo(out);
   else out.insert(out.end(), small_extra.begin(), small_extra.end());
   return out;
