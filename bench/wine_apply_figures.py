@@ -13,9 +13,6 @@ import random
 import subprocess
 import sys
 
-MKPATCH = os.path.abspath(sys.argv[1])
-BENCH = os.path.abspath(sys.argv[2])
-WORK = os.path.abspath(sys.argv[3] if len(sys.argv) > 3 else "build/bench-wine")
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SIZE = 100 << 20
 
@@ -53,33 +50,35 @@ def workload():
 
 
 def main():
-    os.makedirs(WORK, exist_ok=True)
-    old_path, new_path = os.path.join(WORK, "old.bin"), os.path.join(WORK, "new.bin")
+    mkpatch, bench = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    work = os.path.abspath(sys.argv[3] if len(sys.argv) > 3 else "build/bench-wine")
+    os.makedirs(work, exist_ok=True)
+    old_path, new_path = os.path.join(work, "old.bin"), os.path.join(work, "new.bin")
     if not os.path.exists(new_path):
         old, new = workload()
         with open(old_path, "wb") as f:
             f.write(old)
         with open(new_path, "wb") as f:
             f.write(new)
-    prefix = os.path.join(WORK, "wineprefix")
+    prefix = os.path.join(work, "wineprefix")
     for form in (2, 1):
-        diff = os.path.join(WORK, "diff%d.bin" % form)
+        diff = os.path.join(work, "diff%d.bin" % form)
         if not os.path.exists(diff):
-            subprocess.run([MKPATCH, "diff", "--diff-format", str(form), old_path, new_path, diff],
+            subprocess.run([mkpatch, "diff", "--diff-format", str(form), old_path, new_path, diff],
                            check=True)
         applied = diff
         if form == 1:  # the patcher inflates the payload first; time the diff itself
-            applied = os.path.join(WORK, "diff1.raw")
+            applied = os.path.join(work, "diff1.raw")
             if not os.path.exists(applied):
                 import zlib
                 with open(diff, "rb") as f:
                     data = f.read()
                 with open(applied, "wb") as f:
                     f.write(zlib.decompress(data) if data[:1] == b"\x78" else data)
-        out = os.path.join(WORK, "out.bin")
+        out = os.path.join(work, "out.bin")
         if os.path.exists(out):
             os.remove(out)
-        r = subprocess.run([os.path.join(REPO, "scripts", "wine-run"), prefix, BENCH,
+        r = subprocess.run([os.path.join(REPO, "scripts", "wine-run"), prefix, bench,
                             "Z:" + old_path, "Z:" + applied, str(form), "Z:" + new_path,
                             "Z:" + out, "3"], check=True, capture_output=True, text=True)
         print("wine:", r.stdout.strip())
