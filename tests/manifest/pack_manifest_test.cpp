@@ -149,26 +149,28 @@ TEST(ParseFileEntry, EveryRequiredAttributeOfAnUpdatedEntry) {
   EXPECT_NO_THROW(Parse(xml(R"(diff="1")").c_str(), EntryKind::Added));
 }
 
-TEST(ParseFileEntry, FlagsAreSetOnlyByAnAtoiOfOneOrTwo) {
+TEST(ParseFileEntry, FlagsAreSetOnlyByAnAtoiOfAKnownForm) {
+  // Payloads come in forms 1 and 2; diffs in forms 1, 2 and 3 (archives).
   struct Case {
     const char* value;
-    int form;  // 0: flag not set
+    int comp_form;  // 0: flag not set
+    int diff_form;
   };
-  for (const Case c : {Case{"1", 1}, Case{" 01", 1}, Case{"1abc", 1}, Case{"0", 0},
-                       Case{"2", 2}, Case{" 2x", 2}, Case{"3", 0}, Case{"true", 0}, Case{"", 0},
-                       Case{"-1", 0}, Case{"4294967297", 1}}) {
-    const bool set = c.form != 0;
+  for (const Case c : {Case{"1", 1, 1}, Case{" 01", 1, 1}, Case{"1abc", 1, 1}, Case{"0", 0, 0},
+                       Case{"2", 2, 2}, Case{" 2x", 2, 2}, Case{"3", 0, 3}, Case{"4", 0, 0},
+                       Case{"true", 0, 0}, Case{"", 0, 0}, Case{"-1", 0, 0},
+                       Case{"4294967297", 1, 1}}) {
     const std::string xml = std::string(R"(<file subpath="/a" crc="1" size="2" id="3" comp=")") +
                             c.value + R"(" comp_size="9" crc_org="4" size_org="5" diff=")" +
                             c.value + R"(" diff_size="8"/>)";
     auto e = Parse(xml.c_str(), EntryKind::Updated);
-    EXPECT_EQ(e->comp, set) << c.value;
-    EXPECT_EQ(e->diff, set) << c.value;
-    EXPECT_EQ(e->comp_form, c.form) << c.value;
-    EXPECT_EQ(e->diff_form, c.form) << c.value;
+    EXPECT_EQ(e->comp, c.comp_form != 0) << c.value;
+    EXPECT_EQ(e->diff, c.diff_form != 0) << c.value;
+    EXPECT_EQ(e->comp_form, c.comp_form) << c.value;
+    EXPECT_EQ(e->diff_form, c.diff_form) << c.value;
     // The size texts are stored only with their flag.
-    EXPECT_EQ(e->comp_size, set ? "9" : "") << c.value;
-    EXPECT_EQ(e->diff_size, set ? "8" : "") << c.value;
+    EXPECT_EQ(e->comp_size, c.comp_form != 0 ? "9" : "") << c.value;
+    EXPECT_EQ(e->diff_size, c.diff_form != 0 ? "8" : "") << c.value;
   }
 }
 

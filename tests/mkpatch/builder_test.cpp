@@ -497,7 +497,8 @@ TEST(Build, OutputDoesNotDependOnTheNumberOfThreads) {
         << entry.path().filename();
     ++compared;
   }
-  EXPECT_EQ(compared, 1u + 1 + 26 + 10 + 1);  // main and pack manifests, updated, added, big.bin
+  // main and pack manifests, updated, added, big.bin, version resource
+  EXPECT_EQ(compared, 1u + 1 + 26 + 10 + 1 + 1);
   EXPECT_TRUE(SelfCheck(four.plan, four.out).problems.empty());
 }
 

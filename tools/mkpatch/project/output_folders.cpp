@@ -46,6 +46,17 @@ void CheckOne(const Project& project, const fs::path& folder, const char* option
       }
 }
 
+// True when the folder holds no file, link or other entry below it, only empty folders: a
+// build system makes the folders of its outputs before it runs mkpatch, and nothing in such
+// a folder can be lost.
+bool HoldsOnlyEmptyFolders(const fs::path& folder, std::error_code& ec) {
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    if (it->is_symlink(ec) || !it->is_directory(ec)) return false;
+  }
+  return !ec;
+}
+
 }  // namespace
 
 void CheckOutputFolders(const Project& project, const fs::path& out, const fs::path& build_dir) {
@@ -60,7 +71,7 @@ void ClaimOutputFolder(const fs::path& out) {
   if (fs::exists(out, ec)) {
     if (!fs::is_directory(out, ec))
       throw InputError("--out " + out.string() + " is not a folder");
-    const bool empty = fs::directory_iterator(out, ec) == fs::directory_iterator();
+    const bool empty = HoldsOnlyEmptyFolders(out, ec);
     if (ec) throw InputError("cannot read folder " + out.string() + ": " + ec.message());
     // Output folders of mkpatch versions that wrote no marker are taken over.
     const bool earlier_build = fs::is_regular_file(out / "resources" / "patch_data.rc", ec);
