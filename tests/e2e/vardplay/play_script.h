@@ -47,7 +47,7 @@ struct Script {
   std::map<int, int> answers;  // box number (from 1) -> button id to press
   int default_answer = 0;      // for boxes without an answer; 0: the box's safest button
   DWORD answer_delay_ms = 300; // a box is read and answered this long after it shows
-  DWORD timeout_ms = 90000;    // the program is killed after this long
+  DWORD timeout_ms = 180000;    // the program is killed after this long
   int kill_at_box = 0;         // N: the program is killed when box N shows (exit code 0xDEAD)
   std::vector<Screenshot> screenshots;
   std::vector<std::pair<std::wstring, std::wstring>> read_back;  // key, value
