@@ -14,10 +14,12 @@ and two pairs made from them:
                    another deflate implementation
 
 usage: archive_figures.py MKPATCH [WORKDIR]   (WORKDIR default build/bench-archive)
+Environment: ONLY=regex measures only the pairs whose name matches.
 Needs scripts/deps --bench (bsdiff, xdelta3, zstd) and Info-ZIP's zip. Times are wall-clock
 and user CPU seconds of the whole command in this same run; "apply" is `mkpatch apply`
-beside `cp` of the new file and Python's zlib compressing the new archive's deflate
-entries at level 6 (what the patcher's rebuild must at least spend).
+beside `cp` of the new file and Python's zlib compressing, at level 6, the new archive's
+deflate entries whose compressed bytes are not the old entry's of the same name (what the
+patcher's rebuild must at least spend); "limit" is 3 times cp plus that.
 """
 import glob
 import os
@@ -62,10 +64,25 @@ def unpack(package, version):
     return root
 
 
-def deflate_seconds(path):
-    """Python's zlib deflating the archive's deflate entries once at level 6."""
+def packed_entries(path):
+    """Each deflate entry's name and compressed bytes."""
+    with open(path, "rb") as f:
+        data = f.read()
     with zipfile.ZipFile(path) as z:
-        contents = [z.read(i) for i in z.infolist() if i.compress_type == zipfile.ZIP_DEFLATED]
+        for info in z.infolist():
+            if info.compress_type != zipfile.ZIP_DEFLATED:
+                continue
+            at = info.header_offset
+            name_length, extra_length = int.from_bytes(data[at + 26:at + 28], "little"), int.from_bytes(data[at + 28:at + 30], "little")
+            start = at + 30 + name_length + extra_length
+            yield info, data[start:start + info.compress_size]
+
+
+def deflate_seconds(old, new):
+    """Python's zlib deflating, once at level 6, the new archive's changed deflate entries."""
+    before = {info.filename: packed for info, packed in packed_entries(old)}
+    with zipfile.ZipFile(new) as z:
+        contents = [z.read(info) for info, packed in packed_entries(new) if before.get(info.filename) != packed]
     start = time.time()
     for c in contents:
         o = zlib.compressobj(6, zlib.DEFLATED, -15)
@@ -74,7 +91,7 @@ def deflate_seconds(path):
     return time.time() - start
 
 
-def measure(name, old, new):
+def measure_pair(name, old, new):
     out = os.path.join(WORK, "out")
     os.makedirs(out, exist_ok=True)
     row = {"name": name, "size": os.path.getsize(new)}
@@ -94,12 +111,12 @@ def measure(name, old, new):
     rebuilt = os.path.join(out, "rebuilt")
     if os.path.exists(rebuilt):
         os.remove(rebuilt)
-    _, row["ta"], _ = timed([MKPATCH, "apply", old, os.path.join(out, "a.diff"), rebuilt])
+    _, row["ta"], row["ua"] = timed([MKPATCH, "apply", old, os.path.join(out, "a.diff"), rebuilt])
     with open(rebuilt, "rb") as a, open(new, "rb") as b:
         row["same"] = a.read() == b.read()
     os.remove(rebuilt)
     _, row["tc"], _ = timed(["cp", new, rebuilt])
-    row["tz"] = deflate_seconds(new)
+    row["tz"] = deflate_seconds(old, new)
     return row
 
 
@@ -127,37 +144,44 @@ def info_zip(src, dst):
 def main():
     os.makedirs(WORK, exist_ok=True)
     rows = []
+    only = re.compile(os.environ.get("ONLY", ""))
+
+    def measure(name, old, new):
+        if only.search(name):
+            rows.append(measure_pair(name, old, new))
     tomcat = versions("libtomcat10-java")
     old_root, new_root = unpack("libtomcat10-java", tomcat[0]), unpack("libtomcat10-java", tomcat[-1])
     old_v, new_v = (re.match(r"[\d.]+", v).group(0) for v in (tomcat[0], tomcat[-1]))
     for old in sorted(glob.glob(os.path.join(old_root, "usr/share/java/tomcat10-*-%s.jar" % old_v))):
         new = old.replace(old_root, new_root).replace(old_v + ".jar", new_v + ".jar")
         if os.path.getsize(old) > 200_000 and os.path.exists(new):
-            rows.append(measure(os.path.basename(new), old, new))
+            measure(os.path.basename(new), old, new)
     catalina_old = os.path.join(old_root, "usr/share/java/tomcat10-catalina-%s.jar" % old_v)
     catalina_new = os.path.join(new_root, "usr/share/java/tomcat10-catalina-%s.jar" % new_v)
     stamps = [os.path.join(WORK, "stamps-%d.jar" % i) for i in (0, 1)]
     restamp(catalina_old, stamps[0], (2030, 1, 2, 3, 4, 6))
     restamp(stamps[0], stamps[1], (2031, 5, 6, 7, 8, 10))
-    rows.append(measure("stamps-only", *stamps))
+    measure("stamps-only", *stamps)
     zips = [os.path.join(WORK, "info-zip-%d.zip" % i) for i in (0, 1)]
     info_zip(catalina_old, zips[0])
     info_zip(catalina_new, zips[1])
-    rows.append(measure("info-zip", *zips))
+    measure("info-zip", *zips)
     jdk = versions("openjdk-17-jdk-headless")
-    if len(jdk) >= 2:
+    if len(jdk) >= 2 and only.search("java.base.jmod java.desktop.jmod"):
         a, b = unpack("openjdk-17-jdk-headless", jdk[0]), unpack("openjdk-17-jdk-headless", jdk[-1])
         for module in ("java.base", "java.desktop"):
             path = "usr/lib/jvm/java-17-openjdk-amd64/jmods/%s.jmod" % module
-            rows.append(measure("%s.jmod" % module, os.path.join(a, path), os.path.join(b, path)))
+            measure("%s.jmod" % module, os.path.join(a, path), os.path.join(b, path))
 
     print("pairs: libtomcat10-java %s -> %s, openjdk-17-jdk-headless %s" % (tomcat[0], tomcat[-1], " -> ".join(jdk)))
-    print("| archive | new size | archive form | plain diff | bsdiff | xdelta3 | zstd | form/bsdiff | build s (cpu) form / plain | apply s / cp / zlib | exact |")
-    print("|---|---:|---:|---:|---:|---:|---:|---:|---|---|---|")
+    print("| archive | new size | archive form | plain diff | bsdiff | xdelta3 | zstd | form/bsdiff | build s (cpu) form / plain | cpu form/plain | apply s (cpu) / cp / zlib | apply / limit | exact |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---|---:|---|---:|---|")
     for r in rows:
-        print("| %s | %d | %d | %d | %d | %d | %d | %.3f | %.2f (%.2f) / %.2f (%.2f) | %.2f / %.3f / %.2f | %s |" % (
+        limit = 3 * (r["tc"] + r["tz"])
+        print("| %s | %d | %d | %d | %d | %d | %d | %.3f | %.2f (%.2f) / %.2f (%.2f) | %.2f | %.2f (%.2f) / %.3f / %.3f | %.2f | %s |" % (
             r["name"], r["size"], r["mk3"], r["mk2"], r["bs"], r["xd"], r["zs"], r["mk3"] / r["bs"],
-            r["t3"], r["u3"], r["t2"], r["u2"], r["ta"], r["tc"], r["tz"], "yes" if r["same"] else "NO"))
+            r["t3"], r["u3"], r["t2"], r["u2"], r["u3"] / max(r["u2"], 1e-3), r["ta"], r["ua"], r["tc"],
+            r["tz"], r["ta"] / limit, "yes" if r["same"] else "NO"))
     for r in rows:
         print("%s: form %s, %s" % (r["name"], r["form"], r["summary"]))
 

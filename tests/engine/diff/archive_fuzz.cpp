@@ -7,8 +7,6 @@
 // offsets and sizes, any base kind and settings), the triples (add, extra, signed seek)
 // and the bytes that are split between the difference and the extra stream. The decoder
 // must not crash or write past the header's new size, and a success writes exactly it.
-#include <lzma.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,30 +15,13 @@
 #include <vector>
 
 #include "engine/diff/archive_diff.h"
-#include "engine/diff/stream_diff.h"
+#include "engine/diff/diff_fuzz_input.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using Bytes = vard::test::FuzzBytes;
 using namespace vard::diff;
-
-Bytes Xz(const Bytes& raw) {
-  Bytes out(lzma_stream_buffer_bound(raw.size()));
-  std::size_t size = 0;
-  if (lzma_easy_buffer_encode(0, LZMA_CHECK_CRC32, nullptr, raw.data(), raw.size(), out.data(),
-                              &size, out.size()) != LZMA_OK)
-    std::abort();
-  out.resize(size);
-  return out;
-}
-
-void PutRecord(Bytes& to, std::uint64_t add, std::uint64_t extra, std::int64_t seek) {
-  unsigned char b[kStreamDiffRecordSize];
-  PutLe64(b, add);
-  PutLe64(b + 8, extra);
-  PutLe64(b + 16, static_cast<std::uint64_t>(seek));
-  to.insert(to.end(), b, b + sizeof b);
-}
+using namespace vard::test;
 
 Bytes Container(std::uint64_t new_size, const Bytes* parts, std::size_t count) {
   Bytes out(kArchiveDiffHeaderSize, 0);
@@ -56,16 +37,14 @@ Bytes Container(std::uint64_t new_size, const Bytes* parts, std::size_t count) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
-  if (size < 2) return 0;
-  std::size_t old_size = input[0];
-  if (old_size > size - 2) old_size = size - 2;
-  const Bytes old(input + 1, input + 1 + old_size);
-  const unsigned flags = input[1 + old_size];
-  const std::uint8_t* rest = input + 2 + old_size;
-  std::size_t left = size - 2 - old_size;
+  DiffFuzzInput in;
+  if (!SplitDiffFuzzInput(input, size, in)) return 0;
+  const Bytes& old = in.old;
+  const std::uint8_t* rest = in.rest;
+  std::size_t left = in.left;
 
   Bytes container;
-  if (flags & 1) {
+  if (in.flags & 1) {
     container.assign(kArchiveDiffMagic, kArchiveDiffMagic + 4);
     container.insert(container.end(), rest, rest + left);
   } else {
@@ -106,14 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
 
     Bytes skeleton_commands;
     PutRecord(skeleton_commands, 0, skeleton_bytes.size(), 0);
-    const Bytes skeleton_streams[3] = {Xz(skeleton_commands), Xz({}), Xz(skeleton_bytes)};
-    Bytes skeleton(kStreamDiffHeaderSize, 0);
-    std::memcpy(skeleton.data(), kStreamDiffMagic, 4);
-    PutLe64(skeleton.data() + 4, skeleton_bytes.size());
-    for (int i = 0; i < 3; ++i) {
-      PutLe64(skeleton.data() + 12 + 8 * i, skeleton_streams[i].size());
-      skeleton.insert(skeleton.end(), skeleton_streams[i].begin(), skeleton_streams[i].end());
-    }
+    const Bytes skeleton = StreamDiffContainer(skeleton_bytes.size(), skeleton_commands, {}, skeleton_bytes);
     const Bytes parts[5] = {skeleton, Xz(table), Xz(commands), Xz(differences), Xz(extra)};
     container = Container(new_size, parts, 5);
   }

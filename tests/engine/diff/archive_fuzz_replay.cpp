@@ -3,6 +3,7 @@
 // entries pass their checks and the ones after them are reached.
 #include <random>
 
+#include "engine/diff/diff_fuzz_input.h"
 #include "test_support/fuzz_replay.h"
 
 namespace vard::test {
@@ -11,10 +12,8 @@ std::size_t ReplayGeneratedInputs(ReplayInput run) {
   constexpr std::size_t kRounds = 600;
   std::mt19937 rng(27);
   for (std::size_t round = 0; round < kRounds; ++round) {
-    std::vector<std::uint8_t> input(8 + rng() % 120);
-    input[0] = static_cast<std::uint8_t>(rng() % 24);
-    for (std::size_t i = 1; i < input.size(); ++i) input[i] = static_cast<std::uint8_t>(rng());
-    const std::size_t at = 1u + input[0];
+    std::vector<std::uint8_t> input;
+    const std::size_t at = RandomDiffFuzzInput(rng, input, 8, 120);
     if (at + 3 >= input.size()) continue;
     input[at] &= 0xFE;                                      // structured
     input[at + 1] %= 8;                                     // skeleton bytes

@@ -8,30 +8,19 @@
 // size is flags >> 4 instead of the records' sum; bit 3: the difference bytes travel
 // zero-run coded, with the header's flag). The decoder must agree with a plain reading of
 // the records, and never write beyond the header's new size.
-#include <lzma.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
+#include "engine/diff/diff_fuzz_input.h"
 #include "engine/diff/stream_diff.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using Bytes = vard::test::FuzzBytes;
 using namespace vard::diff;
-
-Bytes Xz(const Bytes& raw) {
-  Bytes out(lzma_stream_buffer_bound(raw.size()));
-  std::size_t size = 0;
-  if (lzma_easy_buffer_encode(0, LZMA_CHECK_CRC32, nullptr, raw.data(), raw.size(), out.data(),
-                              &size, out.size()) != LZMA_OK)
-    std::abort();
-  out.resize(size);
-  return out;
-}
+using namespace vard::test;
 
 struct Record {
   std::uint64_t add, extra;
@@ -78,13 +67,12 @@ Bytes ZeroRunCoded(const Bytes& plain) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
-  if (size < 2) return 0;
-  std::size_t old_size = input[0];
-  if (old_size > size - 2) old_size = size - 2;
-  const Bytes old(input + 1, input + 1 + old_size);
-  const unsigned flags = input[1 + old_size];
-  const std::uint8_t* rest = input + 2 + old_size;
-  std::size_t left = size - 2 - old_size;
+  DiffFuzzInput in;
+  if (!SplitDiffFuzzInput(input, size, in)) return 0;
+  const Bytes& old = in.old;
+  const unsigned flags = in.flags;
+  const std::uint8_t* rest = in.rest;
+  std::size_t left = in.left;
 
   Bytes container;
   Bytes expected;
@@ -103,11 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     for (std::size_t i = 0; i < triples && left >= 3; ++i, rest += 3, left -= 3) {
       const Record r{rest[0] % 16u, rest[1] % 16u, static_cast<std::int8_t>(rest[2])};
       records.push_back(r);
-      unsigned char b[kStreamDiffRecordSize];
-      PutLe64(b, r.add);
-      PutLe64(b + 8, r.extra);
-      PutLe64(b + 16, static_cast<std::uint64_t>(r.seek));
-      commands.insert(commands.end(), b, b + sizeof b);
+      PutRecord(commands, r.add, r.extra, r.seek);
     }
     const std::size_t nd = ndiff < left ? ndiff : left;
     const Bytes differences(rest, rest + nd);
@@ -118,15 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     for (const Record& r : records) new_size += r.add + r.extra;
     if (flags & 4) new_size = flags >> 4;
     const bool zero_runs = (flags & 8) != 0;
-    container.assign(kStreamDiffHeaderSize, 0);
-    std::memcpy(container.data(), kStreamDiffMagic, 4);
-    PutLe64(container.data() + 4, new_size | (zero_runs ? std::uint64_t{kZeroRuns} << 56 : 0));
-    const Bytes streams[3] = {Xz(commands), Xz(zero_runs ? ZeroRunCoded(differences) : differences),
-                              Xz(extra)};
-    for (int i = 0; i < 3; ++i) {
-      PutLe64(container.data() + 12 + 8 * i, streams[i].size());
-      container.insert(container.end(), streams[i].begin(), streams[i].end());
-    }
+    container = StreamDiffContainer(new_size | (zero_runs ? std::uint64_t{kZeroRuns} << 56 : 0), commands,
+                                    zero_runs ? ZeroRunCoded(differences) : differences, extra);
     expected_ok = Reference(old, records, differences, extra, new_size, cut, expected);
     check = true;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <random>
 
+#include "engine/diff/diff_fuzz_input.h"
 #include "test_support/fuzz_replay.h"
 
 namespace vard::test {
@@ -11,11 +12,8 @@ std::size_t ReplayGeneratedInputs(ReplayInput run) {
   constexpr std::size_t kRounds = 4000;
   std::mt19937 rng(15);
   for (std::size_t round = 0; round < kRounds; ++round) {
-    std::vector<std::uint8_t> input(3 + rng() % 80);
-    input[0] = static_cast<std::uint8_t>(rng() % 24);
-    for (std::size_t i = 1; i < input.size(); ++i) input[i] = static_cast<std::uint8_t>(rng());
-    const std::size_t old_end = 1u + input[0];
-    const std::size_t at = old_end < input.size() ? old_end : input.size() - 1;
+    std::vector<std::uint8_t> input;
+    const std::size_t at = RandomDiffFuzzInput(rng, input, 3, 80);
     if (round % 8 != 0) input[at] &= static_cast<std::uint8_t>(~1u);
     if (at + 1 < input.size()) input[at + 1] %= 8;
     if (at + 2 < input.size()) input[at + 2] %= 48;

@@ -9,7 +9,10 @@
 namespace vard::mkpatch {
 namespace {
 
-constexpr size_t kChunk = size_t{64} << 10;
+// Content is fed in small pieces so that a try stops soon after its first differing
+// byte: deflate holds its output back until a block is full, and then hands it out at
+// the end of the piece being fed.
+constexpr size_t kChunk = size_t{16} << 10;
 constexpr uint8_t kLevels[] = {6, 9, 1, 2, 3, 4, 5, 7, 8, 0};
 constexpr uint8_t kMemLevels[] = {8, 9, 7, 6, 5, 4, 3, 2, 1};
 
@@ -64,7 +67,13 @@ std::optional<DeflateSettings> DeflateSearch::Find(const uint8_t* content, size_
     return true;
   };
   if (last_ && attempt(*last_)) return last_;
-  if (attempt(DeflateSettings{})) return last_;
+  for (uint8_t level : {6, 9, 1}) {
+    if (attempt(DeflateSettings{level, 8, 15, 0})) return last_;
+  }
+  if (whole_search_failures_ >= kWholeSearchFailures) {
+    cut_short_ = true;
+    return std::nullopt;
+  }
   for (uint8_t window = 15; window >= 9; --window) {
     // A window larger than the content (less zlib's look-ahead) changes nothing.
     if (window < 15 && size + 262 <= (size_t{1} << window)) continue;
@@ -78,6 +87,7 @@ std::optional<DeflateSettings> DeflateSearch::Find(const uint8_t* content, size_
       }
     }
   }
+  ++whole_search_failures_;
   return std::nullopt;
 }
 
