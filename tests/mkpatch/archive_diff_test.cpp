@@ -88,6 +88,7 @@ TEST(ArchiveDiff, RebuildsEveryEntryExactlyWithPrefixAndZip64) {
     ArchiveReport report;
     const Bytes diff = EncodeArchiveDiff(pair.old, pair.neu, &report);
     ASSERT_FALSE(diff.empty());
+    EXPECT_EQ(diff[11], diff::kZeroRuns);  // the entries' differences are zero-run coded
     // Main, Big, Fast and the added entry are rebuilt; the renamed and the unchanged
     // entries keep their compressed bytes.
     EXPECT_EQ(report.rebuilt, 4u);
@@ -182,6 +183,9 @@ TEST(ArchiveDiff, DamagedContainersAreRefusedWithoutWritingPastTheNewSize) {
     EXPECT_TRUE(refused(damaged)) << "byte " << at;
   }
   EXPECT_TRUE(refused(Bytes(diff.begin(), diff.end() - 1)));
+  Bytes unknown_flag = diff;
+  unknown_flag[11] |= 0x02;
+  EXPECT_TRUE(refused(unknown_flag));
   // Records that decode but lie: the content's CRC, the compressed count, the order of
   // the entries, the kind of the base, a setting out of range.
   EXPECT_TRUE(refused(WithTable(diff, [](Bytes& t) { t[48] ^= 1; })));

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
+#include "engine/diff/difference_reader.h"
 #include "engine/diff/stream_diff.h"
 #include "engine/xz_stream.h"
 
@@ -59,7 +61,10 @@ bool ParseArchiveDiffHeader(const unsigned char* bytes, std::uint64_t total_size
                             ArchiveDiffHeader& header) {
   if (total_size < kArchiveDiffHeaderSize) return false;
   if (std::memcmp(bytes, kArchiveDiffMagic, sizeof kArchiveDiffMagic) != 0) return false;
-  header.new_size = GetLe64(bytes + 4);
+  const std::uint64_t size_and_flags = GetLe64(bytes + 4);
+  header.new_size = size_and_flags & kStreamDiffSizeMask;
+  header.flags = static_cast<unsigned char>(size_and_flags >> 56);
+  if ((header.flags & ~kKnownStreamDiffFlags) != 0) return false;
   std::uint64_t end = kArchiveDiffHeaderSize;
   for (int i = 0; i < 5; ++i) {
     header.lengths[i] = GetLe64(bytes + 12 + 8 * i);
@@ -132,6 +137,7 @@ class EntryRebuilder {
       if (!streams_[i].Start(*readers_[i], header.lengths[1 + i])) return false;
       at += header.lengths[1 + i];
     }
+    differences_.emplace(streams_[2], (header.flags & kZeroRuns) != 0);
     scratch_.reset(new (std::nothrow) unsigned char[2 * kChunk]);
     return scratch_ != nullptr && NextEntry();
   }
@@ -161,7 +167,7 @@ class EntryRebuilder {
   }
 
   bool Finished() {
-    return !pending_ && position_ == new_size_ && streams_[0].Finished() &&
+    return !pending_ && position_ == new_size_ && differences_->Settled() && streams_[0].Finished() &&
            streams_[1].Finished() && streams_[2].Finished() && streams_[3].Finished();
   }
 
@@ -277,19 +283,20 @@ class EntryRebuilder {
       if (add > left || add > base_size - pos) return false;
       left -= add;
       while (add > 0) {
+        // Where the differences are zeros, the base's bytes are the content as they are.
         const unsigned char* delta = nullptr;
-        std::size_t n = streams_[2].Peek(delta);
+        const std::size_t n = differences_->Next(delta, add < kChunk ? add : kChunk);
         if (n == 0) return false;
-        if (n > add) n = static_cast<std::size_t>(add);
-        if (n > kChunk) n = kChunk;
-        for (std::size_t i = 0; i < n; ++i) {
-          content[i] = static_cast<unsigned char>(base_[pos + i] + delta[i]);
+        const unsigned char* made = base_.data() + pos;
+        if (delta != nullptr) {
+          for (std::size_t i = 0; i < n; ++i) content[i] = static_cast<unsigned char>(made[i] + delta[i]);
+          made = content;
         }
-        streams_[2].Take(n);
+        differences_->Take(delta, n);
         pos += n;
         add -= n;
-        crc = static_cast<std::uint32_t>(crc32(crc, content, static_cast<uInt>(n)));
-        if (!Deflate(def, content, n, false, packed_left)) return false;
+        crc = static_cast<std::uint32_t>(crc32(crc, made, static_cast<uInt>(n)));
+        if (!Deflate(def, made, n, false, packed_left)) return false;
       }
       if (extra > left) return false;
       left -= extra;
@@ -319,6 +326,7 @@ class EntryRebuilder {
   std::unique_ptr<DiffReader> old_;
   std::unique_ptr<DiffReader> readers_[4];
   XzReader streams_[4];  // table, commands, differences, extra
+  std::optional<DifferenceReader> differences_;  // over streams_[2]
   std::unique_ptr<unsigned char[]> scratch_;
   std::vector<unsigned char> base_;
   ArchiveEntry next_;

@@ -8,7 +8,7 @@
 //
 // Container, all numbers little-endian:
 //   0  magic "VDF3"
-//   4  u64 new size
+//   4  u64 new size in the low 56 bits, flags in the top byte (byte 11)
 //   12 u64 length of the skeleton (a whole second-form container, stream_diff.h)
 //   20 u64 length of the entry table stream, 28 of the command stream, 36 of the
 //      difference stream, 44 of the extra stream (each one .xz stream)
@@ -18,6 +18,8 @@
 // ordered by their offset in the new file. The command, difference and extra streams
 // hold the entries' records in the same order and mean what they mean in the second
 // form, with the entry's base content as the old file and the entry's content as the new.
+// Flag kZeroRuns (stream_diff.h): the difference stream is zero-run coded as a second-form
+// one may be, over all entries as one stream. Diffs made before the flag had no flags.
 #pragma once
 
 #include <cstddef>
@@ -64,11 +66,13 @@ bool GetArchiveEntry(const unsigned char* in, ArchiveEntry& entry);
 
 struct ArchiveDiffHeader {
   std::uint64_t new_size = 0;
+  unsigned char flags = 0;
   std::uint64_t lengths[5] = {0, 0, 0, 0, 0};  // skeleton, table, commands, differences, extra
 };
 
 // Reads the header from the first kArchiveDiffHeaderSize bytes; false when they do not
-// start with the magic or the lengths do not add up to total_size exactly.
+// start with the magic, a flag is unknown, or the lengths do not add up to total_size
+// exactly.
 bool ParseArchiveDiffHeader(const unsigned char* bytes, std::uint64_t total_size,
                             ArchiveDiffHeader& header);
 

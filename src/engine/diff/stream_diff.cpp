@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/diff/difference_reader.h"
 #include "engine/xz_stream.h"
 
 namespace vard::diff {
@@ -29,60 +30,9 @@ namespace {
 
 constexpr std::size_t kScratch = std::size_t{64} << 10;
 
-// The difference stream as the add runs take it: plain, or with its zero runs coded.
-class Differences {
- public:
-  Differences(XzReader& stream, bool zero_runs) : stream_(stream), zero_runs_(zero_runs) {}
-
-  // The next piece of at most max differences: either zeros (data null) or bytes in the
-  // decoder's window. 0 when the stream ends or is malformed.
-  std::size_t Next(const unsigned char*& data, std::uint64_t max) {
-    if (zeros_ == 0) {
-      std::size_t n = stream_.Peek(data);
-      if (n == 0) return 0;
-      if (!zero_runs_) return static_cast<std::size_t>(n < max ? n : max);
-      if (data[0] != 0) {
-        if (n > max) n = static_cast<std::size_t>(max);
-        const void* zero = std::memchr(data, 0, n);
-        return zero == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - data);
-      }
-      stream_.Take(1);
-      if (!ReadRunLength()) return 0;
-    }
-    data = nullptr;
-    return static_cast<std::size_t>(zeros_ < max ? zeros_ : max);
-  }
-  // Consumes count of what Next returned.
-  void Take(const unsigned char* data, std::size_t count) {
-    if (data == nullptr) zeros_ -= count;
-    else stream_.Take(count);
-  }
-  // True when no run is left half used.
-  bool Settled() const { return zeros_ == 0; }
-
- private:
-  bool ReadRunLength() {
-    std::uint64_t value = 0;
-    for (int i = 0; i < kZeroRunLengthBytes; ++i) {
-      unsigned char b = 0;
-      if (!stream_.ReadExactly(&b, 1)) return false;
-      value |= static_cast<std::uint64_t>(b & 0x7F) << (7 * i);
-      if ((b & 0x80) == 0) {
-        zeros_ = value + 1;
-        return true;
-      }
-    }
-    return false;  // longer than any run can be
-  }
-
-  XzReader& stream_;
-  const bool zero_runs_;
-  std::uint64_t zeros_ = 0;  // zeros of the current run not yet used
-};
-
 // add new bytes: old bytes plus differences; where the differences are zeros, the old
 // bytes go on as they are.
-bool AddRun(std::uint64_t count, DiffWriter& out, DiffReader& old, Differences& differences,
+bool AddRun(std::uint64_t count, DiffWriter& out, DiffReader& old, DifferenceReader& differences,
             unsigned char* scratch) {
   while (count > 0) {
     const unsigned char* delta = nullptr;
@@ -144,7 +94,7 @@ bool DecodeStreamDiff(DiffWriter& out, DiffReader& old, DiffReader& commands,
     return false;
   }
 
-  Differences difference_source(difference_stream, (header.flags & kZeroRuns) != 0);
+  DifferenceReader difference_source(difference_stream, (header.flags & kZeroRuns) != 0);
   old.set_position(0);
   std::uint64_t left = header.new_size;
   for (;;) {

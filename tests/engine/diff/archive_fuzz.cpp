@@ -5,7 +5,8 @@
 // s of skeleton bytes (carried as one extra run), a byte e of entry records of 15 bytes
 // each, a byte c of command triples, then the skeleton bytes, the entry records (small
 // offsets and sizes, any base kind and settings), the triples (add, extra, signed seek)
-// and the bytes that are split between the difference and the extra stream. The decoder
+// and the bytes that are split between the difference and the extra stream (flags bit 1:
+// the differences travel zero-run coded, with the header's flag). The decoder
 // must not crash or write past the header's new size, and a success writes exactly it.
 #include <cstddef>
 #include <cstdint>
@@ -86,8 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     Bytes skeleton_commands;
     PutRecord(skeleton_commands, 0, skeleton_bytes.size(), 0);
     const Bytes skeleton = StreamDiffContainer(skeleton_bytes.size(), skeleton_commands, {}, skeleton_bytes);
-    const Bytes parts[5] = {skeleton, Xz(table), Xz(commands), Xz(differences), Xz(extra)};
-    container = Container(new_size, parts, 5);
+    const bool zero_runs = (in.flags & 2) != 0;
+    const Bytes parts[5] = {skeleton, Xz(table), Xz(commands),
+                            Xz(zero_runs ? ZeroRunCoded(differences) : differences), Xz(extra)};
+    container = Container(new_size | (zero_runs ? std::uint64_t{kZeroRuns} << 56 : 0), parts, 5);
   }
 
   const OpenReader open_old = [&old] { return std::make_unique<MemoryDiffReader>(old.data(), old.size()); };
@@ -98,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   const bool ok = DecodeArchiveDiff(writer, open_old, open_diff);
   if (!writer.Flush()) std::abort();
   if (container.size() >= kArchiveDiffHeaderSize) {
-    const std::uint64_t new_size = GetLe64(container.data() + 4);
+    const std::uint64_t new_size = GetLe64(container.data() + 4) & kStreamDiffSizeMask;
     if (writer.bytes().size() > new_size || (ok && writer.bytes().size() != new_size)) std::abort();
   } else if (ok) {
     std::abort();

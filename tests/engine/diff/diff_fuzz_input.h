@@ -52,6 +52,25 @@ inline FuzzBytes StreamDiffContainer(std::uint64_t size_word, const FuzzBytes& c
   return out;
 }
 
+// The zero-run coding as the format describes it, written out plainly.
+inline FuzzBytes ZeroRunCoded(const FuzzBytes& plain) {
+  FuzzBytes out;
+  for (std::size_t i = 0; i < plain.size();) {
+    if (plain[i] != 0) {
+      out.push_back(plain[i++]);
+      continue;
+    }
+    std::uint64_t run = 0;
+    while (i < plain.size() && plain[i] == 0) ++run, ++i;
+    out.push_back(0);
+    for (std::uint64_t v = run - 1;; v >>= 7) {
+      out.push_back(static_cast<unsigned char>((v & 0x7F) | (v >= 0x80 ? 0x80 : 0)));
+      if (v < 0x80) break;
+    }
+  }
+  return out;
+}
+
 // An input split into its parts; false when it is too short to have a flags byte.
 struct DiffFuzzInput {
   FuzzBytes old;

@@ -45,25 +45,6 @@ bool Reference(const Bytes& old, const std::vector<Record>& records, const Bytes
   return !cut && out.size() == new_size && d == differences.size() && e == extra.size();
 }
 
-// The zero-run coding as the format describes it, written out plainly.
-Bytes ZeroRunCoded(const Bytes& plain) {
-  Bytes out;
-  for (std::size_t i = 0; i < plain.size();) {
-    if (plain[i] != 0) {
-      out.push_back(plain[i++]);
-      continue;
-    }
-    std::uint64_t run = 0;
-    while (i < plain.size() && plain[i] == 0) ++run, ++i;
-    out.push_back(0);
-    for (std::uint64_t v = run - 1;; v >>= 7) {
-      out.push_back(static_cast<unsigned char>((v & 0x7F) | (v >= 0x80 ? 0x80 : 0)));
-      if (v < 0x80) break;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {

@@ -10,6 +10,7 @@
 #include "mkpatch/encode/archive/deflate_search.h"
 #include "mkpatch/encode/archive/zip_reader.h"
 #include "mkpatch/encode/delta/stream_diff_encoder.h"
+#include "mkpatch/encode/delta/zero_runs.h"
 #include "mkpatch/encode/payload_writer.h"
 
 namespace vard::mkpatch {
@@ -149,17 +150,25 @@ std::vector<uint8_t> EncodeArchiveDiff(const std::vector<uint8_t>& old, const st
   if (r.rebuilt == 0) return {};
   skeleton.insert(skeleton.end(), neu.begin() + static_cast<ptrdiff_t>(copied_to), neu.end());
 
+  // The differences are mostly zeros: coded as runs they leave xz far fewer bytes to
+  // compress and the patcher far fewer to decode. Only one form is compressed, the one
+  // with fewer bytes, which is nearly always the smaller once compressed too.
+  std::vector<uint8_t> coded;
+  ZeroRunCoder coder;
+  coder.Code(differences, coded);
+  coder.Finish(coded);
+  const bool zero_runs = coded.size() < differences.size();
   const std::vector<uint8_t> skeleton_diff = EncodeStreamDiff(old.data(), old.size(), skeleton.data(), skeleton.size());
   const std::vector<uint8_t> streams[5] = {
       skeleton_diff, CompressXz(table, XzKind::Bytes), CompressXz(commands, XzKind::Records),
-      CompressXz(differences, XzKind::Bytes), CompressXz(extra, XzKind::Bytes)};
+      CompressXz(zero_runs ? coded : differences, XzKind::Bytes), CompressXz(extra, XzKind::Bytes)};
   uint64_t total = diff::kArchiveDiffHeaderSize;
   for (const auto& s : streams) total += s.size();
   if (total >= limit) return {};
   std::vector<uint8_t> out(diff::kArchiveDiffHeaderSize);
   out.reserve(total);
   std::copy(std::begin(diff::kArchiveDiffMagic), std::end(diff::kArchiveDiffMagic), out.begin());
-  diff::PutLe64(out.data() + 4, neu.size());
+  diff::PutLe64(out.data() + 4, neu.size() | (zero_runs ? uint64_t{diff::kZeroRuns} << 56 : 0));
   for (int i = 0; i < 5; ++i) {
     diff::PutLe64(out.data() + 12 + 8 * i, streams[i].size());
     Append(out, streams[i]);
