@@ -45,6 +45,15 @@ struct FileEntry {
 // The run's ordered list of entries; it owns them.
 using FileEntryList = std::vector<std::unique_ptr<FileEntry>>;
 
+// A folder that the new version holds empty (created) or no longer holds (removed once
+// empty). Read from a pack manifest's "folders" element, which patchers that predate it
+// ignore; applied after every file of the run.
+struct FolderEntry {
+  FileEntry folder;  // the folder as a deleted entry names a file: TargetPath gives its path
+  bool remove = false;
+};
+using FolderEntryList = std::vector<FolderEntry>;
+
 // install_root + rel_dir + file_name, cleaned with no leading and no trailing separator.
 std::wstring TargetPath(const FileEntry& entry);
 // rel_dir + file_name cleaned the same way: the label shown while the entry is worked on.

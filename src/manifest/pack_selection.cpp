@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include <cstring>
 #include <stdexcept>
 
 #include "base/paths.h"
@@ -39,8 +40,22 @@ void AppendSection(const TiXmlElement& pack, const char* section, EntryKind kind
   }
 }
 
+// A folder element carries a subpath as a file element does and is checked the same way.
+void AppendFolders(const TiXmlElement& pack, const std::wstring& install_root,
+                   const std::wstring& pack_root, FolderEntryList& folders) {
+  const TiXmlElement* group = pack.FirstChildElement("folders");
+  if (group == nullptr) return;
+  for (const TiXmlElement* element = group->FirstChildElement(); element != nullptr;
+       element = element->NextSiblingElement()) {
+    const bool remove = std::strcmp(element->Value(), "remove") == 0;
+    if (!remove && std::strcmp(element->Value(), "create") != 0) continue;
+    const auto entry = ParseFileEntry(*element, EntryKind::Deleted, install_root, pack_root);
+    folders.push_back({*entry, remove});
+  }
+}
+
 void AppendPack(ResourceView bytes, const std::wstring& install_root,
-                const std::wstring& pack_root, FileEntryList& list) {
+                const std::wstring& pack_root, FileEntryList& list, FolderEntryList* folders) {
   TiXmlDocument document;
   ParseXmlDocument(bytes, document);
   const TiXmlElement* patch = document.FirstChildElement("patch");
@@ -49,12 +64,14 @@ void AppendPack(ResourceView bytes, const std::wstring& install_root,
   AppendSection(*patch, "added", EntryKind::Added, install_root, pack_root, list);
   AppendSection(*patch, "updated", EntryKind::Updated, install_root, pack_root, list);
   AppendSection(*patch, "deleted", EntryKind::Deleted, install_root, pack_root, list);
+  if (folders != nullptr) AppendFolders(*patch, install_root, pack_root, *folders);
 }
 
 }  // namespace
 
 std::int64_t SelectFileEntries(std::uint32_t language, const ResourceFetcher& fetch,
-                               const std::wstring& install_path, FileEntryList& list) {
+                               const std::wstring& install_path, FileEntryList& list,
+                               FolderEntryList* folders) {
   const std::wstring install_root = NormalizePath(install_path, false, false) + L"\\";
 
   const char* chosen = LanguageSectionName(language);
@@ -84,7 +101,7 @@ std::int64_t SelectFileEntries(std::uint32_t language, const ResourceFetcher& fe
       if (!IsExactUtf8(root)) throw std::runtime_error("FilePatch");
       const std::wstring pack_root = NormalizeSubPath(Utf8ToWide(root));
       const auto pack_id = static_cast<std::uint16_t>(ReadManifestInt(id));
-      AppendPack(fetch(pack_id), install_root, pack_root, list);
+      AppendPack(fetch(pack_id), install_root, pack_root, list, folders);
     }
   }
   return static_cast<std::int64_t>(total);

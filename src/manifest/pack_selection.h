@@ -16,15 +16,20 @@ struct PatchConfig;
 // the bytes of "DATA" resources (5001 and the pack ids). Appends entries to list (entries
 // appended before a failure stay) and returns the signed 64-bit sum of the selected
 // sections' "required_space". Raises std::runtime_error with "Bad language",
-// "Invalid main_xml", "Bad patch.xml", "Invalid sub patch" or "FilePatch".
+// "Invalid main_xml", "Bad patch.xml", "Invalid sub patch" or "FilePatch". With folders
+// given, the packs' folder entries are appended to it in the same order (a "remove" or
+// "create" whose subpath would not pass as a file's raises "FilePatch"); without, the
+// "folders" elements are not read, as by patchers that predate them.
 std::int64_t SelectFileEntries(std::uint32_t language, const ResourceFetcher& fetch,
-                               const std::wstring& install_path, FileEntryList& list);
+                               const std::wstring& install_path, FileEntryList& list,
+                               FolderEntryList* folders = nullptr);
 
 #ifdef _WIN32
 // The run's call: reads the language from config.reg_language and the manifests from the
 // executable's resources.
 std::int64_t CollectFileEntries(FileEntryList& list, const PatchConfig& config,
-                                const std::wstring& install_path);
+                                const std::wstring& install_path,
+                                FolderEntryList* folders = nullptr);
 #endif
 
 }  // namespace vard

@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "cleanup/remove_saves.h"
 #include "engine/apply.h"
+#include "engine/folders.h"
 #include "engine/verify.h"
 #include "manifest/file_entry.h"
 #include "manifest/pack_selection.h"
@@ -131,8 +132,9 @@ void RunPatch() {
 
   // The files of every pack that applies to the installation language.
   FileEntryList entries;
+  FolderEntryList folders;
   const auto required_space =
-      static_cast<std::uint64_t>(CollectFileEntries(entries, config, install_path));
+      static_cast<std::uint64_t>(CollectFileEntries(entries, config, install_path, &folders));
 
   // The root of the progress tree drives the total bar.
   ProgressNode root(0, nullptr);
@@ -165,6 +167,8 @@ void RunPatch() {
     if (result == ApplyResult::Corrupted) return ReportError(210);
     if (result == ApplyResult::DiskError) return ReportError(215);
   }
+  // Then the folders: emptied ones go, empty new ones are made.
+  if (!ApplyFolders(folders)) return ReportError(215);
 
   // The new version, only where a version text already stands.
   WriteText(config.reg_version, config.to);

@@ -212,5 +212,31 @@ TEST_F(PackSelection, ReadsNoFurtherThanTheResourceLength) {
   EXPECT_EQ(Names(), (std::vector<std::wstring>{L"\\in"}));
 }
 
+TEST_F(PackSelection, FoldersAreReadOnlyWhenAskedForAndNeverChangeTheFileEntries) {
+  // A pack as mkpatch writes it when the new version adds an empty folder and drops one.
+  resources.Add(5014, R"(<patch id="5014"><added><file subpath="/a.txt" crc="00000001" size="1" id="1" comp="0"/></added>
+    <folders><remove subpath="/old/inner"/><remove subpath="/old"/><create subpath="/saves\\empty"/><other subpath="/x"/></folders>
+    <deleted><file subpath="/gone.txt"/></deleted></patch>)");
+  Select(1036);  // as a patcher that predates folders reads it
+  const std::vector<std::wstring> files = Names();
+  EXPECT_EQ(files, (std::vector<std::wstring>{L"\\p5002", L"\\p5006", L"local\\french\\a.txt",
+                                              L"local\\french\\gone.txt", L"\\p5017"}));
+  list.clear();
+  FolderEntryList folders;
+  SelectFileEntries(1036, resources.Fetcher(), L"D:/Games//X/", list, &folders);
+  EXPECT_EQ(Names(), files);
+  ASSERT_EQ(folders.size(), 3u);
+  EXPECT_EQ(TargetPath(folders[0].folder), L"D:\\Games\\X\\local\\french\\old\\inner");
+  EXPECT_TRUE(folders[0].remove);
+  EXPECT_EQ(TargetPath(folders[1].folder), L"D:\\Games\\X\\local\\french\\old");
+  EXPECT_EQ(TargetPath(folders[2].folder), L"D:\\Games\\X\\local\\french\\saves\\empty");
+  EXPECT_FALSE(folders[2].remove);
+
+  // A folder subpath that leaves the pack is refused as a file's would be.
+  resources.Add(5014, R"(<patch><folders><remove subpath="/../../Windows"/></folders></patch>)");
+  list.clear();
+  EXPECT_THROW(SelectFileEntries(1036, resources.Fetcher(), L"D:/X", list, &folders), std::runtime_error);
+}
+
 }  // namespace
 }  // namespace vard

@@ -454,6 +454,31 @@ TEST(SelfCheck, ReplaysTheWholePatchInThePatchersOrder) {
   EXPECT_TRUE(Mentions(problems, "a.txt: the installed file")) << (problems.empty() ? "" : problems[0]);
 }
 
+// Folders travel with the patch: the new version's empty ones are created, the old
+// version's that the new one lacks are removed (deepest first), and the replay checks both.
+TEST(Build, EmptyFoldersAreCarriedAndDroppedFoldersRemoved) {
+  TempTree root;
+  root.Write("old/keep.txt", "k");
+  root.Write("new/keep.txt", "k2");
+  root.Write("old/gone/deeper/old.dat", "o");
+  fs::create_directories(root.path() / "old" / "was_empty");
+  fs::create_directories(root.path() / "new" / "saves" / "empty");
+  Built built = BuildIn(root);
+  PlannedPack& pack = built.plan.sections[0].packs[0];
+  EXPECT_EQ(pack.removed_folders, (std::vector<std::string>{"/was_empty", "/gone/deeper", "/gone"}));
+  EXPECT_EQ(pack.created_folders, (std::vector<std::string>{"/saves", "/saves/empty"}));
+  EXPECT_NE(PackManifestXml(pack).find("<folders>\n    <remove subpath=\"/was_empty\"/>"), std::string::npos);
+  std::vector<std::string> problems = SelfCheck(built.plan, built.out).problems;
+  EXPECT_TRUE(problems.empty()) << problems[0];
+
+  pack.removed_folders.clear();
+  pack.created_folders.pop_back();
+  WriteManifestsAndScript(built.plan, built.out);
+  problems = SelfCheck(built.plan, built.out).problems;
+  EXPECT_TRUE(Mentions(problems, "saves\\empty: folder missing after the patch"));
+  EXPECT_TRUE(Mentions(problems, "gone: folder left over after the patch"));
+}
+
 // The replay follows the disk as the patcher stages each file beside the installed one:
 // sections asking for less than the run's fullest moment are caught.
 TEST(SelfCheck, RequiredSpaceCoversTheRunAtItsFullest) {

@@ -252,6 +252,8 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
         file.old_file = source.old_dir / name;
         pack.deleted.push_back(std::move(file));
       }
+      for (const std::string& name : c.deleted_folders) pack.removed_folders.push_back("/" + name);
+      for (const std::string& name : c.added_folders) pack.created_folders.push_back("/" + name);
       stats.added += pack.added.size();
       stats.updated += pack.updated.size();
       stats.deleted += pack.deleted.size();

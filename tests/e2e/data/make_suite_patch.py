@@ -49,6 +49,9 @@ def base_pack(version):
     }
     if version == "1.00":
         files["data/old_only.dat"] = noise(4, 700)
+        # Folders the new version no longer has: the patcher removes them once empty.
+        files["data/retired/old_level.dat"] = noise(7, 500)
+        files["data/retired_mods/old_mod.dat"] = noise(8, 400)
     else:
         files["game.exe"] = edited(exe, 5)
         files["data/levels/level1.dat"] = noise(6, 3500)
@@ -123,6 +126,8 @@ def main():
         shutil.rmtree(out)
     for version in ("1.00", "1.01"):
         write_tree(os.path.join(out, "game", version, "base"), base_pack(version))
+        if version == "1.01":  # a folder the new version holds empty
+            os.makedirs(os.path.join(out, "game", version, "base", "data", "empty", "inner"))
         for language in LANGUAGES:
             write_tree(os.path.join(out, "game", version, language),
                        language_pack(language, version))

@@ -160,6 +160,14 @@ struct TreeFile {
 // One project pack's files, placed below its root.
 struct PackFiles {
   std::vector<TreeFile> old_files, new_files;
+  std::vector<std::wstring> old_folders, new_folders;  // spelled as in the trees
+  std::wstring root;  // the pack's folder, "" for the installation folder
+};
+
+// The selection's entries for one language: files, and folders as the patcher reads them.
+struct Selection {
+  FileEntryList files;
+  FolderEntryList folders;
 };
 
 std::wstring InstallRelative(const std::string& root, const std::string& name) {
@@ -206,6 +214,23 @@ class Model {
     else collect(files_, [](const TreeFile& file) -> const std::wstring& { return file.name; });
     return names;
   }
+
+  // Creates the folder and any missing folder above it; false when a file is in the way.
+  bool MakeFolder(const std::wstring& key, const std::wstring& name) {
+    const std::wstring full = key + L"\\";
+    for (size_t slash = full.find(L'\\'); slash != std::wstring::npos; slash = full.find(L'\\', slash + 1))
+      if (files_.count(full.substr(0, slash))) return false;
+    for (size_t slash = full.find(L'\\'); slash != std::wstring::npos; slash = full.find(L'\\', slash + 1))
+      folders_.emplace(full.substr(0, slash), name.substr(0, std::min(slash, name.size())));
+    return true;
+  }
+
+  // Removes the folder when it holds nothing, as the system does.
+  void RemoveEmptyFolder(const std::wstring& key) {
+    if (folders_.count(key) && Children(key, true).empty() && Children(key, false).empty())
+      folders_.erase(key);
+  }
+  const std::map<std::wstring, std::wstring>& folders() const { return folders_; }
 
   // Removes a file, or a folder with everything in it.
   void Delete(const std::wstring& key) {
@@ -304,30 +329,43 @@ class Replayer {
     return {it->second.data(), it->second.size()};
   }
 
-  FileEntryList Select(const Language& language) {
-    FileEntryList entries;
+  Selection Select(const Language& language) {
+    Selection selection;
     try {
       required_[language.name] = static_cast<uint64_t>(SelectFileEntries(
-          language.id, [this](uint16_t id) { return Fetch(id); }, kInstallPath, entries));
+          language.id, [this](uint16_t id) { return Fetch(id); }, kInstallPath, selection.files,
+          &selection.folders));
     } catch (const std::exception& e) {
       problems_.push_back(std::string(language.name) + ": the patcher cannot read the manifests (" +
                           e.what() + ")");
-      entries.clear();
+      selection = {};
     }
-    return entries;
+    return selection;
   }
 
   // Replays the entries on the language's old installation and compares the result with
   // its new tree.
-  void Replay(const Language& language, const FileEntryList& entries, ProgressBar* bar) {
-    Model model;
+  void Replay(const Language& language, const Selection& selection, ProgressBar* bar) {
+    const FileEntryList& entries = selection.files;
+    Model model, expected_model;
     std::map<std::wstring, TreeFile> expected;
+    std::set<std::wstring> pack_roots;  // and the folders above them: no pack makes or removes them
     for (size_t s = 0; s < plan_.project.sections.size(); ++s) {
       const std::string& name = plan_.project.sections[s].name;
       if (!name.empty() && name != language.name) continue;
       for (const PackFiles& pack : packs_[s]) {
         for (const TreeFile& f : pack.old_files) model.Write(f.key, f.name, f.content);
-        for (const TreeFile& f : pack.new_files) expected[f.key] = f;
+        for (const std::wstring& f : pack.old_folders) model.MakeFolder(UpcaseWide(f), f);
+        for (const TreeFile& f : pack.new_files) {
+          expected[f.key] = f;
+          expected_model.Write(f.key, f.name, f.content);
+        }
+        for (const std::wstring& f : pack.new_folders) expected_model.MakeFolder(UpcaseWide(f), f);
+        const std::wstring root = UpcaseWide(pack.root);
+        for (size_t slash = root.find(L'\\'); !root.empty(); slash = root.find(L'\\', slash + 1)) {
+          pack_roots.insert(root.substr(0, slash));
+          if (slash == std::wstring::npos) break;
+        }
       }
     }
     const std::string lang = language.name;
@@ -413,6 +451,19 @@ class Replayer {
                           " bytes of free space at its fullest, but the sections ask for " +
                           std::to_string(required) + "; the patcher could run out of space midway");
 
+    // The folders, after every file: emptied ones removed, empty new ones created.
+    for (const FolderEntry& folder : selection.folders)
+      if (folder.remove) model.RemoveEmptyFolder(UpcaseWide(InstallRelativePath(TargetPath(folder.folder))));
+    for (const FolderEntry& folder : selection.folders) {
+      if (folder.remove) continue;
+      const std::wstring name = InstallRelativePath(TargetPath(folder.folder));
+      if (!model.MakeFolder(UpcaseWide(name), name)) {
+        problems_.push_back(lang + ": " + Narrow(name) +
+                            ": a file stands where the folder goes; the patcher stops with 215");
+        return;
+      }
+    }
+
     // The final tree against the new one.
     size_t reported = 0;
     auto report = [&](const std::wstring& name, const std::string& what) {
@@ -425,6 +476,11 @@ class Replayer {
     }
     for (const auto& [key, have] : model.files())
       if (!expected.count(key)) report(have.name, "left over after the patch, not in the new tree");
+    for (const auto& [key, name] : expected_model.folders())
+      if (!model.IsFolder(key) && !pack_roots.count(key)) report(name, "folder missing after the patch");
+    for (const auto& [key, name] : model.folders())
+      if (!expected_model.IsFolder(key) && !pack_roots.count(key))
+        report(name, "folder left over after the patch, not in the new tree");
     if (reported > 20)
       problems_.push_back(lang + ": and " + std::to_string(reported - 20) + " more differences");
 
@@ -443,6 +499,11 @@ class Replayer {
 
  private:
   static uint64_t Number(const std::string& text) { return static_cast<uint64_t>(ReadManifestNumber(text)); }
+
+  // A path the selection built below the model's installation folder, relative to it.
+  static std::wstring InstallRelativePath(const std::wstring& path) {
+    return NormalizeSubPath(path.substr(std::min(path.size(), kInstallPath.size())));
+  }
 
   static std::wstring KeyOf(const FileEntry& entry) { return UpcaseWide(NormalizeSubPath(DisplayName(entry))); }
 
@@ -466,6 +527,9 @@ class Replayer {
     for (const std::string& name : changes.deleted) add(files.old_files, source.old_dir, name);
     for (const std::string& name : changes.deleted_first) add(files.old_files, source.old_dir, name);
     for (const std::string& name : changes.added) add(files.new_files, source.new_dir, name);
+    for (const std::string& name : changes.old_folders) files.old_folders.push_back(InstallRelative(source.root, name));
+    for (const std::string& name : changes.new_folders) files.new_folders.push_back(InstallRelative(source.root, name));
+    files.root = NormalizeSubPath(Utf8ToWide(source.root));
     return files;
   }
 
@@ -641,11 +705,11 @@ std::string RebuildFromShippedDiff(const std::vector<uint8_t>& old,
 CheckResult SelfCheck(const PatchPlan& plan, const fs::path& resources, bool show_progress) {
   CheckResult result;
   Replayer replayer(plan, resources);
-  std::vector<FileEntryList> selected;
+  std::vector<Selection> selected;
   uint64_t total_bytes = 0;
   for (const Language& language : kLanguages) {
     selected.push_back(replayer.Select(language));
-    for (const auto& entry : selected.back()) {
+    for (const auto& entry : selected.back().files) {
       ++result.entries;
       if (entry->kind != EntryKind::Deleted) total_bytes += static_cast<uint64_t>(ReadManifestNumber(entry->size));
     }

@@ -32,6 +32,9 @@ struct PlannedPack {
   std::string root;
   int id = 0;  // pack manifest resource id
   std::vector<PlannedFile> added, updated, deleted;
+  // Folders below the root ("/maps/empty"): removed when empty (deepest first), then
+  // created, after every file of the run.
+  std::vector<std::string> removed_folders, created_folders;
   size_t unchanged = 0;
 };
 

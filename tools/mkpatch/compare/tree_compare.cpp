@@ -37,7 +37,7 @@ std::set<std::wstring> FolderKeys(const KeyedNames& files) {
 
 }  // namespace
 
-std::vector<std::string> ListTree(const std::filesystem::path& dir) {
+std::vector<std::string> ListTree(const std::filesystem::path& dir, std::vector<std::string>* folders) {
   namespace fs = std::filesystem;
   std::vector<std::string> files;
   std::map<std::wstring, std::string> folded;  // name key -> path, to catch clashes
@@ -55,12 +55,16 @@ std::vector<std::string> ListTree(const std::filesystem::path& dir) {
     if (!folded.emplace(key, name).second)
       throw InputError("names differ only in case, which Windows cannot keep apart: " +
                        (dir / folded[key]).string() + " and " + (dir / rel).string());
-    if (it->is_directory(ec)) continue;
+    if (it->is_directory(ec)) {
+      if (folders) folders->push_back(name);
+      continue;
+    }
     if (!it->is_regular_file(ec))
       throw InputError("not a regular file: " + (dir / rel).string());
     files.push_back(name);
   }
   std::sort(files.begin(), files.end());
+  if (folders) std::sort(folders->begin(), folders->end());
   return files;
 }
 
@@ -88,11 +92,22 @@ PackChanges CompareTrees(const std::filesystem::path& old_dir, const std::filesy
   // Windows matches names without regard to case, so a file whose name only changed case is
   // the same file: pairing by name key keeps it from being added and then deleted.
   KeyedNames old_files, new_files;
-  for (std::string& name : ListTree(old_dir)) old_files.emplace(NameKey(name), std::move(name));
-  for (std::string& name : ListTree(new_dir)) new_files.emplace(NameKey(name), std::move(name));
-  const std::set<std::wstring> old_folders = FolderKeys(old_files);
-  const std::set<std::wstring> new_folders = FolderKeys(new_files);
   PackChanges changes;
+  for (std::string& name : ListTree(old_dir, &changes.old_folders)) old_files.emplace(NameKey(name), std::move(name));
+  for (std::string& name : ListTree(new_dir, &changes.new_folders)) new_files.emplace(NameKey(name), std::move(name));
+  // Folders above files, and folders that are listed (empty ones included).
+  const std::set<std::wstring> new_file_folders = FolderKeys(new_files);
+  KeyedNames old_folder_names, new_folder_names;
+  for (const std::string& name : changes.old_folders) old_folder_names.emplace(NameKey(name), name);
+  for (const std::string& name : changes.new_folders) new_folder_names.emplace(NameKey(name), name);
+  std::set<std::wstring> old_folders = FolderKeys(old_files), new_folders = new_file_folders;
+  for (const auto& [key, name] : old_folder_names) old_folders.insert(key);
+  for (const auto& [key, name] : new_folder_names) new_folders.insert(key);
+  for (const auto& [key, name] : new_folder_names)
+    if (!old_folders.count(key) && !new_file_folders.count(key)) changes.added_folders.push_back(name);
+  // Reverse name order puts every folder before the folder that holds it.
+  for (auto it = old_folder_names.rbegin(); it != old_folder_names.rend(); ++it)
+    if (!new_folders.count(it->first)) changes.deleted_folders.push_back(it->second);
   for (const auto& [key, name] : old_files) {
     if (new_files.count(key)) continue;
     if (new_folders.count(key)) changes.deleted_first.push_back(name);

@@ -22,12 +22,22 @@ struct PackChanges {
   // deleted before anything of the pack is added. Not in `deleted`.
   std::vector<std::string> deleted_first;
   std::vector<UpdatedFile> unchanged;  // byte for byte the same
+  // Folders of the new tree that the old one lacks and that hold no file, so that no file
+  // of the patch creates them; the patcher makes them after the files.
+  std::vector<std::string> added_folders;
+  // Folders of the old tree that the new one lacks, deepest first; the patcher removes
+  // each after the files, when it is empty.
+  std::vector<std::string> deleted_folders;
+  // Every folder of each tree, empty or not (for the self-check's model).
+  std::vector<std::string> old_folders, new_folders;
 };
 
-// Lists the regular files below `dir` (following links to files), relative and sorted.
-// Throws InputError for a name Windows cannot store, two names that differ only in case,
-// or anything that is neither file nor folder.
-std::vector<std::string> ListTree(const std::filesystem::path& dir);
+// Lists the regular files below `dir` (following links to files), relative and sorted,
+// and into `folders`, when given, every folder below it the same way. Throws InputError
+// for a name Windows cannot store, two names that differ only in case, or anything that
+// is neither file nor folder.
+std::vector<std::string> ListTree(const std::filesystem::path& dir,
+                                  std::vector<std::string>* folders = nullptr);
 
 // Compares the two folders file by file: different sizes mean changed; files of equal size
 // are read once each, side by side. Throws InputError for a folder of the old tree that is

@@ -73,7 +73,17 @@ std::string PackManifestXml(const PlannedPack& pack) {
   xml << "  </updated>\n  <deleted>\n";
   for (const PlannedFile& file : pack.deleted)
     xml << "    <file subpath=\"" << XmlAttribute(file.subpath) << "\"/>\n";
-  xml << "  </deleted>\n</patch>\n";
+  xml << "  </deleted>\n";
+  // Patchers that predate folders ignore this element and still apply every file.
+  if (!pack.removed_folders.empty() || !pack.created_folders.empty()) {
+    xml << "  <folders>\n";
+    for (const std::string& subpath : pack.removed_folders)
+      xml << "    <remove subpath=\"" << XmlAttribute(subpath) << "\"/>\n";
+    for (const std::string& subpath : pack.created_folders)
+      xml << "    <create subpath=\"" << XmlAttribute(subpath) << "\"/>\n";
+    xml << "  </folders>\n";
+  }
+  xml << "</patch>\n";
   return xml.str();
 }
 
