@@ -6,6 +6,14 @@
 
 namespace vard {
 
+bool VerifyFolders(const FolderEntryList& folders) {
+  for (const FolderEntry& entry : folders) {
+    HeldTarget held;
+    if (held.Hold(entry.folder, false) == TargetHold::Refused) return false;
+  }
+  return true;
+}
+
 bool ApplyFolders(const FolderEntryList& folders) {
   for (const FolderEntry& entry : folders) {
     if (!entry.remove) continue;

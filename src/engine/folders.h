@@ -8,6 +8,10 @@
 
 namespace vard {
 
+// Pre-flight: false when a folder of the patch, or one on the way to it, is a link below
+// the installation folder (a missing folder is no fault). Nothing is changed.
+bool VerifyFolders(const FolderEntryList& folders);
+
 // Removes the "remove" folders first, in list order (the patch names a folder before the
 // one that holds it), then creates the "create" folders with their missing parents, so a
 // folder that one pack removes and another creates ends up present. False when a folder to

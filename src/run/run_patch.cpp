@@ -144,6 +144,7 @@ void RunPatch() {
   for (auto& entry : entries) {
     if (!VerifyEntry(*entry, root)) return ReportError(210);
   }
+  if (!VerifyFolders(folders)) return ReportError(210);
 
   // Verification is over. The root carries no label, so this report shows nothing; it is
   // kept as the one progress report between verification and the space test.
