@@ -16,10 +16,12 @@ and two pairs made from them:
 usage: archive_figures.py MKPATCH [WORKDIR]   (WORKDIR default build/bench-archive)
 Environment: ONLY=regex measures only the pairs whose name matches.
 Needs scripts/deps --bench (bsdiff, xdelta3, zstd) and Info-ZIP's zip. Times are wall-clock
-and user CPU seconds of the whole command in this same run; "apply" is `mkpatch apply`
-beside `cp` of the new file and Python's zlib compressing, at level 6, the new archive's
-deflate entries whose compressed bytes are not the old entry's of the same name (what the
-patcher's rebuild must at least spend); "limit" is 3 times cp plus that.
+and, in brackets, processor seconds (user and system) of the whole command in this same
+run; on a loaded machine only the latter mean much. "apply" is `mkpatch apply` beside `cp`
+of the new file and Python's zlib compressing, at level 6, the new archive's deflate
+entries whose compressed bytes are not the old entry's of the same name (what the
+patcher's rebuild must at least spend), all in processor seconds; "limit" is 3 times cp
+plus that.
 """
 import glob
 import os
@@ -40,11 +42,13 @@ def run(cmd, **kw):
 
 
 def timed(cmd):
+    """Output, wall-clock seconds and processor seconds (user and system) of a command."""
     start = time.time()
     before = os.times()
     out = run(cmd).stdout
     after = os.times()
-    return out, time.time() - start, after.children_user - before.children_user
+    cpu = after.children_user - before.children_user + after.children_system - before.children_system
+    return out, time.time() - start, cpu
 
 
 def versions(package):
@@ -83,12 +87,12 @@ def deflate_seconds(old, new):
     before = {info.filename: packed for info, packed in packed_entries(old)}
     with zipfile.ZipFile(new) as z:
         contents = [z.read(info) for info, packed in packed_entries(new) if before.get(info.filename) != packed]
-    start = time.time()
+    start = time.process_time()
     for c in contents:
         o = zlib.compressobj(6, zlib.DEFLATED, -15)
         o.compress(c)
         o.flush()
-    return time.time() - start
+    return time.process_time() - start
 
 
 def measure_pair(name, old, new):
@@ -115,7 +119,7 @@ def measure_pair(name, old, new):
     with open(rebuilt, "rb") as a, open(new, "rb") as b:
         row["same"] = a.read() == b.read()
     os.remove(rebuilt)
-    _, row["tc"], _ = timed(["cp", new, rebuilt])
+    _, row["tcw"], row["tc"] = timed(["cp", new, rebuilt])
     row["tz"] = deflate_seconds(old, new)
     return row
 
@@ -174,14 +178,14 @@ def main():
             measure("%s.jmod" % module, os.path.join(a, path), os.path.join(b, path))
 
     print("pairs: libtomcat10-java %s -> %s, openjdk-17-jdk-headless %s" % (tomcat[0], tomcat[-1], " -> ".join(jdk)))
-    print("| archive | new size | archive form | plain diff | bsdiff | xdelta3 | zstd | form/bsdiff | build s (cpu) form / plain | cpu form/plain | apply s (cpu) / cp / zlib | apply / limit | exact |")
+    print("| archive | new size | archive form | plain diff | bsdiff | xdelta3 | zstd | form/bsdiff | build s (cpu) form / plain | cpu form/plain | apply s (cpu) / cp cpu / zlib cpu | apply cpu / limit | exact |")
     print("|---|---:|---:|---:|---:|---:|---:|---:|---|---:|---|---:|---|")
     for r in rows:
         limit = 3 * (r["tc"] + r["tz"])
         print("| %s | %d | %d | %d | %d | %d | %d | %.3f | %.2f (%.2f) / %.2f (%.2f) | %.2f | %.2f (%.2f) / %.3f / %.3f | %.2f | %s |" % (
             r["name"], r["size"], r["mk3"], r["mk2"], r["bs"], r["xd"], r["zs"], r["mk3"] / r["bs"],
             r["t3"], r["u3"], r["t2"], r["u2"], r["u3"] / max(r["u2"], 1e-3), r["ta"], r["ua"], r["tc"],
-            r["tz"], r["ta"] / limit, "yes" if r["same"] else "NO"))
+            r["tz"], r["ua"] / limit, "yes" if r["same"] else "NO"))
     for r in rows:
         print("%s: form %s, %s" % (r["name"], r["form"], r["summary"]))
 
