@@ -34,6 +34,12 @@ bool ClearStaging(const std::wstring& target) {
   return clear;
 }
 
+// The most bytes a decoder may write for a manifest size; a negative size allows none.
+std::uint64_t OutputLimit(const std::string& size) {
+  const std::int64_t value = ReadManifestNumber(size);
+  return value < 0 ? 0 : static_cast<std::uint64_t>(value);
+}
+
 bool WriteResource(const std::wstring& path, ProgressNode* node, std::int32_t id,
                    std::uint32_t* crc) {
   ProgressNode unreported(0, nullptr);  // when pre-flight gave the step no node
@@ -58,7 +64,7 @@ ApplyResult ReplaceWithNewContent(FileEntry& entry, const std::wstring& target) 
       return ApplyResult::DiskError;
     }
     const bool rebuilt = ApplyDiff(result, target, payload, entry.diff_node, &crc, entry.diff_form,
-                                   static_cast<std::uint64_t>(ReadManifestNumber(entry.size)));
+                                   OutputLimit(entry.size));
     RemoveFile(payload);
     if (!rebuilt) {
       RemoveFile(result);
@@ -98,7 +104,10 @@ ApplyResult StagePayload(const std::wstring& target, const FileEntry& entry,
     return ApplyResult::DiskError;
   }
   const PayloadCodec codec = entry.comp_form == 2 ? PayloadCodec::Xz : PayloadCodec::Zlib;
-  const bool inflated = InflateFile(copy_path, staging_path, entry.payload_node, crc, codec);
+  // The payload inflates to the diff (diff_size) or to the whole new file (size), and to
+  // no more: a stream that keeps expanding is damaged, whatever it would end as.
+  const bool inflated = InflateFile(copy_path, staging_path, entry.payload_node, crc, codec,
+                                    OutputLimit(entry.diff ? entry.diff_size : entry.size));
   RemoveFile(copy_path);
   if (!inflated) {
     RemoveFile(staging_path);

@@ -77,7 +77,7 @@ bool ComputeFileCrc(const std::wstring& path, ProgressNode& node, std::string& t
 }
 
 bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node,
-                 std::uint32_t* crc, PayloadCodec codec) {
+                 std::uint32_t* crc, PayloadCodec codec, std::uint64_t limit) {
   if (!PathExists(source)) return false;
   RemoveFile(target);
   CreateDirectoryTree(DirectoryPart(target));
@@ -89,6 +89,7 @@ bool InflateFile(const std::wstring& source, const std::wstring& target, Progres
   // The writer reports itself; InflateStream gets no node so that it does not do so twice.
   BufferedWriter out;
   if (!out.Open(target, node)) return false;
+  out.set_limit(limit);
   FileSource reader(in.get());
   WriterSink sink(out);
   const bool inflated = codec == PayloadCodec::Xz ? XzDecodeStream(reader, sink, nullptr)

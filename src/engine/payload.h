@@ -29,9 +29,13 @@ bool WriteResourceToFile(const std::wstring& target, ProgressNode& node, std::ui
 // missing folders after any stale copy has been deleted; bytes after the stream's end
 // are ignored. False on any failure, leaving a partial target for the caller to delete.
 // node may be null. When crc is given it receives the CRC-32 of what was written.
-// PayloadCodec::Xz decodes an .xz stream (engine/xz_stream.h) instead.
+// PayloadCodec::Xz decodes an .xz stream (engine/xz_stream.h) instead. A stream that
+// decodes to more than limit bytes fails as soon as it passes it, with at most limit
+// bytes written: the caller gives the size the manifest states, so a small stream that
+// would expand without end (a "bomb") never fills the disk.
 enum class PayloadCodec : int { Zlib = 1, Xz = 2 };
 bool InflateFile(const std::wstring& source, const std::wstring& target, ProgressNode* node,
-                 std::uint32_t* crc = nullptr, PayloadCodec codec = PayloadCodec::Zlib);
+                 std::uint32_t* crc = nullptr, PayloadCodec codec = PayloadCodec::Zlib,
+                 std::uint64_t limit = ~std::uint64_t{0});
 
 }  // namespace vard

@@ -18,6 +18,7 @@
 #include "manifest/file_entry.h"
 #include "model/progress_tree.h"
 #include "os/files.h"
+#include "engine/apply_run.h"
 #include "test_support/import_hook.h"
 
 namespace {
@@ -95,6 +96,7 @@ int wmain(int argc, wchar_t** argv) {
     e->id = id;
     e->comp = comp;
     e->diff = diff;
+    if (diff) e->diff_size = test::DecodedSize(Resource(static_cast<std::uint16_t>(id)), comp);
     entries.push_back(std::move(e));
   };
   add(EntryKind::Added, L"data\\", L"present.bin", 1002, false, false);

@@ -3,10 +3,33 @@
 // 1002 of make_apply_payloads.py (1.5 MB each, so every write takes two 1 MiB chunks).
 #pragma once
 
+#include <zlib.h>
+
 #include <string>
 #include <vector>
 
 namespace vard::test {
+
+// What a payload decodes to, as a manifest's diff_size states it: its own size when
+// stored, the inflated size of a zlib stream when compressed.
+inline std::string DecodedSize(const std::string& payload, bool comp) {
+  if (!comp) return std::to_string(payload.size());
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return "0";
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(payload.data()));
+  z.avail_in = static_cast<uInt>(payload.size());
+  unsigned char out[65536];
+  unsigned long long total = 0;
+  int result = Z_OK;
+  while (result == Z_OK) {
+    z.next_out = out;
+    z.avail_out = sizeof out;
+    result = inflate(&z, Z_NO_FLUSH);
+    total += sizeof out - z.avail_out;
+  }
+  inflateEnd(&z);
+  return std::to_string(total);
+}
 
 struct RunFile {
   std::wstring path;    // below the installation folder

@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/apply_run.h"
 #include "engine/crc_text.h"
 #include "engine/verify.h"
 #include "base/staging_names.h"
@@ -104,6 +105,7 @@ class ApplyEntryTest : public ::testing::Test {
     e.id = payload;
     e.comp = comp;
     e.diff = diff;
+    if (diff && payload != kNoSuchPayload) e.diff_size = test::DecodedSize(Resource(payload), comp);
     return e;
   }
 
@@ -202,6 +204,7 @@ TEST_F(ApplyEntryTest, EqualSizedVersionsAreToldApartByChecksum) {
     e.crc = Crc(same_new);
     e.id = id;
     e.comp = e.diff = true;
+    if (id != kNoSuchPayload) e.diff_size = test::DecodedSize(Resource(id), true);
     return e;
   };
   WriteFileBytes(Game(L"same.bin"), same_old);
@@ -232,6 +235,7 @@ TEST_F(ApplyEntryTest, AddedFiles) {
   fresh.id = kNewZ;
   fresh.comp = true;
   fresh.crc = Crc(new_);
+  fresh.size = std::to_string(new_.size());
   ASSERT_EQ(ApplyEntry(fresh), ApplyResult::Ok);
   EXPECT_TRUE(ReadFileBytes(Game(L"local\\french\\text.bin")) == new_);
   EXPECT_TRUE(Complete(fresh));
@@ -327,6 +331,7 @@ TEST_F(ApplyEntryTest, GameFilesNamedLikeStagingFilesOfOldAreOrdinaryFiles) {
     e.id = kNewZ;
     e.comp = true;
     e.crc = Crc(new_);
+    e.size = std::to_string(new_.size());
     ASSERT_EQ(ApplyEntry(e), ApplyResult::Ok) << name;
     EXPECT_TRUE(ReadFileBytes(Game(std::wstring(L"data\\") + name)) == new_);
   }
@@ -645,6 +650,7 @@ TEST_F(ApplyEntryTest, SparseGameFileAboveFourGibibytes) {
   e.crc = Crc(expected);
   e.id = kHugeDiff;
   e.diff = true;
+  e.diff_size = test::DecodedSize(Resource(kHugeDiff), false);
   ASSERT_EQ(ApplyEntry(e), ApplyResult::Ok);
   EXPECT_EQ(ReadFileBytes(path), expected);
   EXPECT_TRUE(NoStagingFiles());

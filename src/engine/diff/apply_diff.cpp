@@ -18,6 +18,7 @@ bool ApplyDiff(const std::wstring& new_path, const std::wstring& old_path,
     if (!old_reader.Open(old_path)) return false;
     BufferedWriter writer;
     if (!writer.Open(new_path, node)) return false;
+    writer.set_limit(new_size);
     PagedReader diff_reader;
     if (!diff_reader.Open(diff_path)) return false;
     bool ok = false;

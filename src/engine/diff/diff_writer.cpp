@@ -20,6 +20,8 @@ bool DiffWriter::Start(ProgressNode* node) {
   written_ = 0;
   crc_ = 0;
   node_ = node;
+  limit_ = ~std::uint64_t{0};
+  over_limit_ = false;
   return true;
 }
 
@@ -31,7 +33,10 @@ void DiffWriter::ReleaseBuffer() {
 }
 
 bool DiffWriter::Hand(const unsigned char* data, std::size_t count) {
-  if (count > limit_ - written_) return false;
+  if (count > limit_ - written_) {
+    over_limit_ = true;
+    return false;
+  }
   if (!Deliver(data, count)) return false;
   crc_ = Crc32Update(crc_, data, count);
   written_ += count;
@@ -49,6 +54,15 @@ bool DiffWriter::Flush() {
 
 bool DiffWriter::Write(const unsigned char* data, std::uint64_t count) {
   if (buffer_ == nullptr) return false;
+  // Bytes up to the limit are taken, the rest refused at once: a decoder writing a bomb
+  // stops at its first write past the limit. Put may have buffered bytes past the limit
+  // already; Hand refuses to flush them.
+  const std::uint64_t taken = written_ + count_;
+  const bool over = taken > limit_ || count > limit_ - taken;
+  if (over) {
+    over_limit_ = true;
+    count = taken > limit_ ? 0 : limit_ - taken;
+  }
   while (count > 0) {
     if (count_ == capacity_ && !Flush()) return false;
     // Whole blocks that find the buffer empty go on without the extra copy.
@@ -65,7 +79,7 @@ bool DiffWriter::Write(const unsigned char* data, std::uint64_t count) {
     data += room;
     count -= room;
   }
-  return true;
+  return !over;
 }
 
 }  // namespace vard::diff

@@ -29,20 +29,25 @@ class DiffWriter {
     buffer_[count_++] = byte;
     return true;
   }
-  // Appends count bytes; false when a flush fails.
+  // Appends count bytes; false when a flush fails or the bytes would pass the limit.
   bool Write(const unsigned char* data, std::uint64_t count);
   // Hands the buffered bytes on; true when there were none. After each block the node
   // (if any) is advanced to the total handed on.
   bool Flush();
 
-  // Refuses to hand on anything past limit bytes in total: the write or flush that would
-  // fails, and nothing of that block is handed on. No limit unless set.
-  void set_limit(std::uint64_t limit) { limit_ = limit; }
-
   // Bytes handed on so far (not counting those still buffered).
   std::uint64_t written() const { return written_; }
   // CRC-32 of the bytes handed on so far (zlib's, started from 0; 0 for none).
   std::uint32_t crc() const { return crc_; }
+
+  // The most bytes this writer takes in all (none by default): the size a manifest gives
+  // the output. A Write that would pass it takes the bytes up to the limit and fails, and
+  // so does the flush of a buffer filled past it by Put, so no byte beyond the limit is
+  // ever handed on and a decoder writing a bomb stops at its first write past the limit.
+  // Set after the writer is opened (opening clears it).
+  void set_limit(std::uint64_t limit) { limit_ = limit; }
+  // True once output was refused for passing the limit.
+  bool over_limit() const { return over_limit_; }
 
  protected:
   DiffWriter() = default;
@@ -60,9 +65,10 @@ class DiffWriter {
   std::size_t capacity_ = 0;
   std::size_t count_ = 0;
   std::uint64_t written_ = 0;
-  std::uint64_t limit_ = ~std::uint64_t{0};
   std::uint32_t crc_ = 0;
   ProgressNode* node_ = nullptr;
+  std::uint64_t limit_ = ~std::uint64_t{0};
+  bool over_limit_ = false;
 };
 
 // A writer whose blocks are appended to a vector: for the builder's self-check and tests.
