@@ -57,7 +57,7 @@ void AppendFolders(const TiXmlElement& pack, const std::wstring& install_root,
 void AppendPack(ResourceView bytes, const std::wstring& install_root,
                 const std::wstring& pack_root, FileEntryList& list, FolderEntryList* folders) {
   TiXmlDocument document;
-  ParseXmlDocument(bytes, document);
+  ParseXmlDocument(bytes, document, "Invalid sub patch");
   const TiXmlElement* patch = document.FirstChildElement("patch");
   if (patch == nullptr) throw std::runtime_error("Invalid sub patch");
   // Added before updated before deleted, whatever the order in the document.
@@ -78,7 +78,7 @@ std::int64_t SelectFileEntries(std::uint32_t language, const ResourceFetcher& fe
   if (chosen == nullptr) throw std::runtime_error("Bad language");
 
   TiXmlDocument main_manifest;
-  ParseXmlDocument(fetch(kMainManifestId), main_manifest);
+  ParseXmlDocument(fetch(kMainManifestId), main_manifest, "Invalid main_xml");
   const TiXmlElement* patch = main_manifest.FirstChildElement("patch");
   if (patch == nullptr) throw std::runtime_error("Invalid main_xml");
 

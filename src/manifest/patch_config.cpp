@@ -32,7 +32,7 @@ void RegValueRefFromXml(const TiXmlElement* element, RegValueRef& out) {
 
 PatchConfig ParsePatchConfig(ResourceView manifest) {
   TiXmlDocument doc;
-  ParseXmlDocument(manifest, doc);
+  ParseXmlDocument(manifest, doc, "Invalid main_xml");
   const TiXmlElement* patch = doc.FirstChildElement("patch");
   if (patch == nullptr) InvalidMainXml();
 

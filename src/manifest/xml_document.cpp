@@ -1,6 +1,9 @@
 #include "manifest/xml_document.h"
 
+#include <stdexcept>
 #include <string>
+
+#include "manifest/xml_shape.h"
 
 namespace vard {
 
@@ -13,7 +16,10 @@ constexpr std::size_t kTerminators = 4;
 
 }  // namespace
 
-void ParseXmlDocument(ResourceView view, TiXmlDocument& doc) {
+void ParseXmlDocument(ResourceView view, TiXmlDocument& doc, const char* failure) {
+  if (!IsManifestShaped(MeasureXmlShape(view.bytes, view.length))) {
+    throw std::runtime_error(failure);
+  }
   std::string text(reinterpret_cast<const char*>(view.bytes), view.length);
   text.append(kTerminators - 1, '\0');  // c_str() adds the last one
   doc.Parse(text.c_str());

@@ -11,7 +11,8 @@ namespace vard {
 
 // Parses the view's bytes into doc. Parse errors are not reported: callers only ask
 // whether the elements and attributes they need are present. Bytes after an embedded NUL
-// are not seen.
-void ParseXmlDocument(ResourceView view, TiXmlDocument& doc);
+// are not seen. Text whose shape passes the manifest limits (xml_shape.h) is not parsed
+// at all: std::runtime_error(failure) is raised, the caller's message for a bad manifest.
+void ParseXmlDocument(ResourceView view, TiXmlDocument& doc, const char* failure);
 
 }  // namespace vard

@@ -5,6 +5,12 @@
 // Input layout: one byte choosing the installation language, then the main manifest
 // (resource 5001), then the pack manifests (resources 5002, 5003, ...), separated by NUL
 // bytes. Other resource ids are missing, as in an executable without them.
+// Every resource whose shape check passes is also parsed by TinyXML alone, and what it
+// built must lie within the bounds the check measured: a text that hides its nesting or
+// its attributes from the check would otherwise reach the parser unbounded.
+#include <tinyxml.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +21,8 @@
 #include "manifest/file_entry.h"
 #include "manifest/pack_selection.h"
 #include "manifest/patch_config.h"
+#include "manifest/xml_document.h"
+#include "manifest/xml_shape.h"
 
 namespace {
 
@@ -65,6 +73,32 @@ void CheckEntry(const vard::FileEntry& entry) {
   }
 }
 
+// Adds what TinyXML built below node to shape: elements, deepest nesting, most attributes.
+void Measure(const TiXmlNode& node, std::size_t depth, vard::XmlShape& shape) {
+  for (const TiXmlElement* child = node.FirstChildElement(); child != nullptr;
+       child = child->NextSiblingElement()) {
+    ++shape.elements;
+    shape.depth = std::max(shape.depth, depth + 1);
+    std::size_t attributes = 0;
+    for (const TiXmlAttribute* a = child->FirstAttribute(); a != nullptr; a = a->Next()) ++attributes;
+    shape.attributes = std::max(shape.attributes, attributes);
+    Measure(*child, depth + 1, shape);
+  }
+}
+
+void CheckShapeBounds(vard::ResourceView view) {
+  const vard::XmlShape bound = vard::MeasureXmlShape(view.bytes, view.length);
+  if (!vard::IsManifestShaped(bound)) return;
+  TiXmlDocument document;
+  vard::ParseXmlDocument(view, document, "unreachable");
+  vard::XmlShape built;
+  Measure(document, 0, built);
+  if (built.elements > bound.elements || built.depth > bound.depth ||
+      built.attributes > bound.attributes) {
+    std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
@@ -89,6 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   } catch (const std::runtime_error& e) {
     if (!OneOf(e.what(), {"Invalid main_xml", "Cannot init regvalue from xml"})) std::abort();
   }
+
+  for (std::size_t i = 0; i < resources.size(); ++i) CheckShapeBounds(view(i));
 
   const vard::ResourceFetcher fetch = [&](std::uint16_t id) {
     if (id < 5001 || id - 5001u >= resources.size()) throw std::runtime_error("Cannot find resource");
