@@ -380,6 +380,26 @@ with tempfile.TemporaryDirectory() as tmp:
                "is not a valid diff")
         if open(n, "rb").read() != open(os.path.join(tmp, "v2"), "rb").read():
             failures.append("a refused apply changed the file already there")
+        # --max-size caps what it rebuilds: just enough passes, one byte less stops the
+        # decoder and leaves nothing.
+        size = str(len(open(os.path.join(tmp, "v2"), "rb").read()))
+        expect("apply form %s at its size" % form, ["apply", "--max-size", size,
+                                                    os.path.join(tmp, "v1"), d, n + "x"], 0, "")
+        expect("apply form %s below its size" % form,
+               ["apply", "--max-size", str(int(size) - 1), os.path.join(tmp, "v1"), d, n + "y"],
+               2, "more than %d bytes" % (int(size) - 1))
+    # A diff bomb: copy the whole 1 MiB old file and seek back, 400 times (5.6 KB of diff
+    # for 400 MiB), compressed to a few hundred bytes.
+    write(os.path.join(tmp, "big.old"), bytes(1 << 20))
+    step = b"\xa7\xa3\xfe\x00\x10\x00\x00" + b"\xa7\xa2\xfe\x00\x10\x00\x00"
+    write(os.path.join(tmp, "bomb.diff"), step * 400)
+    write(os.path.join(tmp, "bomb.zdiff"), zlib.compress(step * 400, 9))
+    for bomb, limit in (("bomb.diff", 3000000), ("bomb.zdiff", 3000000), ("bomb.zdiff", 1000)):
+        expect("diff bomb " + bomb, ["apply", "--max-size", str(limit), os.path.join(tmp, "big.old"),
+                                     os.path.join(tmp, bomb), os.path.join(tmp, "bomb.new")],
+               2, "more than %d bytes" % limit)
+    if [f for f in os.listdir(tmp) if f.startswith(("bomb.new", "v2.1y", "v2.2y"))]:
+        failures.append("a capped apply left a file behind")
     expect("no subcommand", [], 2, "subcommand")
     expect("unknown option", ["build", "--bogus"], 2, "")
     for sub in ("build", "embed", "diff", "apply"):

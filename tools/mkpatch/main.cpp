@@ -207,10 +207,11 @@ int Diff(const fs::path& old_path, const fs::path& new_path, const fs::path& dif
   return 0;
 }
 
-int Apply(const fs::path& old_path, const fs::path& diff_path, const fs::path& new_path) {
+int Apply(const fs::path& old_path, const fs::path& diff_path, const fs::path& new_path,
+          uint64_t max_size) {
   const auto start = std::chrono::steady_clock::now();
   AppliedFile applied;
-  const std::string problem = ApplyDiffFile(old_path, diff_path, new_path, applied);
+  const std::string problem = ApplyDiffFile(old_path, diff_path, new_path, applied, max_size);
   if (!problem.empty()) {
     std::cerr << "mkpatch: " << problem << "\n";
     return 2;
@@ -290,6 +291,12 @@ int main(int argc, char** argv) {
   apply->add_option("old", old_file, "Old file")->required();
   apply->add_option("diff", diff_file, "Diff file")->required();
   apply->add_option("new", new_file, "New file to write")->required();
+  uint64_t apply_max_size = kNoMaxSize;
+  apply->add_option("--max-size", apply_max_size,
+                    "Most bytes to rebuild (and to inflate a compressed diff to); a diff that "
+                    "rebuilds more fails with exit code 2 and leaves no NEW. Without it, "
+                    "the size a form 2 or 3 diff states, or 4 GiB - 1 for form 1")
+      ->check(CLI::PositiveNumber);
 
   try {
     app.parse(argc, argv);
@@ -312,7 +319,7 @@ int main(int argc, char** argv) {
     if (*embed) return Embed(resources_dir, stub_file, out);
     if (*preview) return Preview(project, out, stubs_dir);
     if (*diff) return Diff(old_file, new_file, diff_file, encode);
-    return Apply(old_file, diff_file, new_file);
+    return Apply(old_file, diff_file, new_file, apply_max_size);
   } catch (const InputError& e) {
     std::cerr << "mkpatch: " << e.what() << "\n";
     return 2;

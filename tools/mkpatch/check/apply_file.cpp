@@ -1,5 +1,6 @@
 #include "mkpatch/check/apply_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -39,7 +40,10 @@ class BoundedFileSink final : public InflateSink {
       : out_(path, std::ios::binary | std::ios::trunc), limit_(limit) {}
   bool ok() const { return static_cast<bool>(out_); }
   bool Write(const unsigned char* data, std::size_t count) override {
-    if (count > limit_ - written_) return false;
+    if (count > limit_ - written_) {
+      over_limit = true;
+      return false;
+    }
     written_ += count;
     out_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
     return static_cast<bool>(out_);
@@ -48,6 +52,7 @@ class BoundedFileSink final : public InflateSink {
     out_.close();
     return !out_.fail();
   }
+  bool over_limit = false;
 
  private:
   std::ofstream out_;
@@ -101,7 +106,6 @@ std::string Decode(int form, const fs::path& old_path, const fs::path& diff_path
       ok = differences.Open(diff_path) && extra.Open(diff_path) &&
            diff::DecodeStreamDiff(writer, old_reader, diff_reader, differences, extra);
     } else {
-      writer.set_limit(kFormOneOutputLimit);
       ok = diff::DecodeDiff(writer, old_reader, diff_reader);
     }
   } catch (const std::runtime_error&) {  // a page that cannot be read
@@ -113,7 +117,11 @@ std::string Decode(int form, const fs::path& old_path, const fs::path& diff_path
 }  // namespace
 
 std::string ApplyDiffFile(const fs::path& old_path, const fs::path& diff_path,
-                          const fs::path& new_path, AppliedFile& result) {
+                          const fs::path& new_path, AppliedFile& result, std::uint64_t max_size) {
+  const auto too_large = [&] {
+    return diff_path.string() + " rebuilds more than " + std::to_string(max_size) +
+           " bytes (--max-size); " + new_path.string() + " not written";
+  };
   bool zlib = false;
   result.form = FormOf(diff_path, zlib);
   if (result.form == 0) return "cannot read " + diff_path.string();
@@ -123,17 +131,26 @@ std::string ApplyDiffFile(const fs::path& old_path, const fs::path& diff_path,
     inflated.emplace(fs::path(new_path.string() + ".mkpatch-diff"));
     FileSource source(diff_path);
     // A form 1 diff is at most about as long as what it makes.
-    BoundedFileSink sink(inflated->path, kFormOneOutputLimit);
+    BoundedFileSink sink(inflated->path, std::min(kFormOneOutputLimit, max_size));
     if (!source.ok() || !sink.ok()) return "cannot inflate " + diff_path.string();
     const bool done = InflateStream(source, sink, nullptr);
-    if (!sink.Close() || !done) return diff_path.string() + " is not a valid compressed diff";
+    if (!sink.Close() || !done) {
+      return sink.over_limit && max_size <= kFormOneOutputLimit
+                 ? too_large()
+                 : diff_path.string() + " is not a valid compressed diff";
+    }
     decoded_diff = inflated->path;
   }
   TemporaryFile part(fs::path(new_path.string() + ".mkpatch-part"));
   diff::FileDiffWriter writer;
   if (!writer.Open(part.path, nullptr)) return "cannot write " + part.path.string();
+  // Form 2 and 3 stop at the size they state; form 1 states none.
+  const std::uint64_t limit =
+      result.form == 1 ? std::min(kFormOneOutputLimit, max_size) : max_size;
+  writer.set_limit(limit);
   std::string problem = Decode(result.form, old_path, decoded_diff, writer);
-  if (zlib && !problem.empty()) problem = diff_path.string() + " is not a valid diff for " + old_path.string();
+  if (writer.over_limit() && limit == max_size) problem = too_large();
+  else if (zlib && !problem.empty()) problem = diff_path.string() + " is not a valid diff for " + old_path.string();
   const bool closed = writer.Close();
   if (problem.empty() && !closed) problem = "cannot write " + part.path.string();
   if (!problem.empty()) return problem;

@@ -12,6 +12,8 @@ namespace vard::mkpatch {
 // The largest new file a diff without a stated size (form 1) may produce: the patcher
 // serves files below 4 GiB.
 inline constexpr std::uint64_t kFormOneOutputLimit = (std::uint64_t{1} << 32) - 1;
+// max_size when the caller sets no cap of its own.
+inline constexpr std::uint64_t kNoMaxSize = ~std::uint64_t{0};
 
 struct AppliedFile {
   int form = 0;            // 1, 2 or 3
@@ -23,11 +25,14 @@ struct AppliedFile {
 // bytes: "VDF2" is form 2, "VDF3" form 3; a zlib header (0x78 and a valid header check) a compressed
 // form 1 diff, inflated to a temporary file beside new_path first; anything else a stored
 // form 1 diff. Output never passes the new size a form 2 or 3 diff states, nor
-// kFormOneOutputLimit for form 1. The result is written beside new_path and moved into
-// place only when complete; on failure nothing is left and new_path is untouched.
-// Returns a problem text, empty on success. Memory: the decoders' fixed bound.
+// kFormOneOutputLimit for form 1, nor max_size (which caps the inflated form 1 diff too);
+// passing max_size stops the decoder at once and the problem text names the limit. The
+// result is written beside new_path and moved into place only when complete; on failure
+// nothing is left and new_path is untouched. Returns a problem text, empty on success.
+// Memory: the decoders' fixed bound.
 std::string ApplyDiffFile(const std::filesystem::path& old_path,
                           const std::filesystem::path& diff_path,
-                          const std::filesystem::path& new_path, AppliedFile& result);
+                          const std::filesystem::path& new_path, AppliedFile& result,
+                          std::uint64_t max_size = kNoMaxSize);
 
 }  // namespace vard::mkpatch
