@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "base/paths.h"
 #include "base/text.h"
 #include "os/files.h"
 #include "os/held_folders.h"
+#include "cleanup/save_location.h"
 #include "cleanup/save_walk.h"
 #include "os/win_handle.h"
 
@@ -43,12 +45,26 @@ void CleanNamedDirectory(const std::wstring& directory) {
   if (!directory.empty()) CleanDataDirectory(directory);
 }
 
+// A folder named by a location file, which ordinary users may write, is cleaned only when
+// it lies on this machine: a share or a mapped network drive stays untouched, so that the
+// elevated patcher never connects to a server a user chose (save_location.h).
+void CleanLocatedDirectory(const std::wstring& directory) {
+  if (directory.empty()) return;
+  wchar_t drive = 0;
+  if (!IsLocalLocation(FullPathName(NormalizePath(directory, true, false)), drive)) return;
+  if (drive != 0) {
+    const wchar_t root[] = {drive, L':', L'\\', 0};
+    if (GetDriveTypeW(root) == DRIVE_REMOTE) return;
+  }
+  CleanDataDirectory(directory);
+}
+
 void CleanFromDataDirectoryFile(const std::wstring& install_path) {
   FileHandle file = OpenForReading(NormalizePath(install_path, false, false) + L"\\data_directory");
   if (!file) return;
   std::string bytes;
   if (!ReadPrefix(file, kDataDirectoryFileBytes, bytes) || bytes.empty()) return;
-  CleanNamedDirectory(Utf8ToWide(bytes));
+  CleanLocatedDirectory(Utf8ToWide(bytes));
 }
 
 void CleanFromEnvironment() {
@@ -80,9 +96,93 @@ void CleanFromNumberedFiles(const std::wstring& product) {
     // 261 bytes with it). A text that does not convert into MAX_PATH units is passed over.
     wchar_t path[MAX_PATH];
     if (MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, path, MAX_PATH) == 0) continue;
-    CleanNamedDirectory(path);
+    CleanLocatedDirectory(path);
   }
 }
+
+// Reads the last 8 bytes of an open file: true when they are the keep marker. Files of
+// 4 GiB or more are never kept saves.
+bool EndsWithKeepMarker(HANDLE file) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || size.QuadPart < 8 || size.QuadPart >= (LONGLONG{1} << 32)) {
+    return false;
+  }
+  LARGE_INTEGER back{};
+  back.QuadPart = -8;
+  LARGE_INTEGER position{};
+  if (!SetFilePointerEx(file, back, &position, FILE_END) || position.QuadPart != size.QuadPart - 8) {
+    return false;
+  }
+  std::uint32_t words[2];
+  for (std::uint32_t& word : words) {
+    DWORD got = 0;
+    unsigned char bytes[4];
+    if (!ReadFile(file, bytes, 4, &got, nullptr) || got != 4) return false;
+    word = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  }
+  return words[0] == 0 && words[1] == kKeepMarker;
+}
+
+// SetFileInformationByHandle (Vista and later), looked up so that older systems still
+// start the patcher; there saves are not deleted.
+using SetFileInformationFunction = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+SetFileInformationFunction SetFileInformation() {
+  static const auto function = reinterpret_cast<SetFileInformationFunction>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
+  return function;
+}
+
+// FileDispositionInfoEx and its flags (Windows 10 1607 and later), which not every
+// header set declares.
+constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
+
+// Marks the open file for deletion: POSIX semantics where the system offers them (the name
+// goes at once, even while others still read the file), the classic disposition
+// elsewhere. A read-only save is deleted too, as the shell's delete always did.
+bool DeleteThroughHandle(HANDLE file) {
+  const SetFileInformationFunction set = SetFileInformation();
+  if (set == nullptr) return false;
+  DWORD flags = kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
+  if (set(file, kDispositionInfoEx, &flags, sizeof flags)) return true;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool read_only = GetFileInformationByHandle(file, &info) &&
+                         (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  // Zero times leave the file's times as they are; zero attributes would too.
+  FILE_BASIC_INFO basic{};
+  if (read_only) {
+    basic.FileAttributes = info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!set(file, FileBasicInfo, &basic, sizeof basic)) return false;
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  if (set(file, FileDispositionInfo, &disposition, sizeof disposition)) return true;
+  if (read_only) {
+    basic.FileAttributes = info.dwFileAttributes;
+    set(file, FileBasicInfo, &basic, sizeof basic);
+  }
+  return false;
+}
+
+// A save file opened without following links, shared for reading only: until it is
+// closed nobody can write, rename or delete it, or put a link in its place.
+class WindowsSaveFile final : public SaveFile {
+ public:
+  WindowsSaveFile(FileHandle file, std::uint32_t attributes)
+      : file_(std::move(file)), attributes_(attributes) {}
+  std::uint32_t attributes() const override { return attributes_; }
+  bool IsKept() override { return EndsWithKeepMarker(file_.get()); }
+  void Delete() override { DeleteThroughHandle(file_.get()); }
+
+ private:
+  FileHandle file_;
+  std::uint32_t attributes_;
+};
 
 // The walk's view of the Windows file system.
 class WindowsSaveFiles : public SaveFileSystem {
@@ -91,22 +191,27 @@ class WindowsSaveFiles : public SaveFileSystem {
     return HoldFolder(path, attributes);
   }
 
-  bool Attributes(const std::wstring& path, std::uint32_t& attributes) override {
-    const DWORD found = GetFileAttributesW(path.c_str());
-    if (found == INVALID_FILE_ATTRIBUTES) return false;
-    attributes = found;
-    return true;
-  }
-
   std::vector<std::wstring> List(const std::wstring& folder, bool want_folders) override {
     return ListEntries(folder, "*", want_folders);
   }
 
   std::wstring FullPath(const std::wstring& path) override { return FullPathName(path); }
 
-  bool IsKeptSave(const std::wstring& path) override { return vard::IsKeptSave(path); }
-
-  void Delete(const std::wstring& path) override { DeletePath(path); }
+  std::unique_ptr<SaveFile> Open(const std::wstring& path) override {
+    // Without FILE_FLAG_BACKUP_SEMANTICS a folder does not open: only files are judged.
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) return nullptr;
+    // Wine reports a link in the listed attributes only; the name cannot change while the
+    // file is open, so both views describe the same entry.
+    const DWORD listed = GetFileAttributesW(path.c_str());
+    const std::uint32_t attributes =
+        info.dwFileAttributes | (listed == INVALID_FILE_ATTRIBUTES ? 0 : listed);
+    return std::make_unique<WindowsSaveFile>(std::move(file), attributes);
+  }
 };
 
 }  // namespace
@@ -150,22 +255,8 @@ std::vector<std::wstring> ListEntries(const std::wstring& folder, const std::str
 }
 
 bool IsKeptSave(const std::wstring& path) {
-  if (!PathExists(path)) return false;
-  std::uint64_t size = 0;
-  if (!QueryFileSize(path, size) || size < 8) return false;
   FileHandle file = OpenForReading(path);
-  if (!file) return false;
-  const DWORD position = SetFilePointer(file.get(), -8, nullptr, FILE_END);
-  if (position != size - 8) return false;
-  std::uint32_t words[2];
-  for (std::uint32_t& word : words) {
-    DWORD got = 0;
-    unsigned char bytes[4];
-    if (!ReadFile(file.get(), bytes, 4, &got, nullptr) || got != 4) return false;
-    word = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-  }
-  return words[0] == 0 && words[1] == kKeepMarker;
+  return file && EndsWithKeepMarker(file.get());
 }
 
 }  // namespace vard

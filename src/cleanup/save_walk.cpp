@@ -55,10 +55,9 @@ void WalkDataDirectory(SaveFileSystem& files, const std::wstring& directory) {
     const std::shared_ptr<void> saves_held = EnterFolder(files, saves);
     if (saves_held == nullptr) continue;
     for (const std::wstring& file : files.List(saves + L"\\", false)) {
-      const std::wstring path = saves + L"\\" + file;
-      std::uint32_t attributes = 0;
-      if (!files.Attributes(path, attributes) || !IsPlainFile(attributes)) continue;
-      if (!files.IsKeptSave(path)) files.Delete(path);
+      const std::unique_ptr<SaveFile> save = files.Open(saves + L"\\" + file);
+      if (save == nullptr || !IsPlainFile(save->attributes()) || save->IsKept()) continue;
+      save->Delete();
     }
   }
 }

@@ -23,6 +23,20 @@ bool IsPlainFolder(std::uint32_t attributes);
 // A file the walk may delete: neither a directory nor a reparse point.
 bool IsPlainFile(std::uint32_t attributes);
 
+// A save file held open from the walk's decision to its delete: the entry itself (never
+// what a link names), opened so that nobody can delete, rename or replace it meanwhile,
+// and deleted through the same handle. So what is deleted is what was judged.
+class SaveFile {
+ public:
+  virtual ~SaveFile() = default;
+  // What the system reports for the opened entry.
+  virtual std::uint32_t attributes() const = 0;
+  // True for a kept save (IsKeptSave in remove_saves.h), read through the handle.
+  virtual bool IsKept() = 0;
+  // Deletes the opened entry; a failure leaves it where it is.
+  virtual void Delete() = 0;
+};
+
 // The file system as the walk sees it.
 class SaveFileSystem {
  public:
@@ -31,15 +45,14 @@ class SaveFileSystem {
   // renamed or removed until the result is released; attributes gets what the system
   // reports for it. Null when it cannot be opened.
   virtual std::shared_ptr<void> Hold(const std::wstring& path, std::uint32_t& attributes) = 0;
-  // The attributes of path itself; false when they cannot be read.
-  virtual bool Attributes(const std::wstring& path, std::uint32_t& attributes) = 0;
   // Names of the folder's sub-folders or files, as ListEntries gives them with "*".
   virtual std::vector<std::wstring> List(const std::wstring& folder, bool want_folders) = 0;
   // The absolute form of path, resolved as the system resolves it when opening it (relative
   // to the current folder, "." and ".." taken out); empty when it cannot be resolved.
   virtual std::wstring FullPath(const std::wstring& path) = 0;
-  virtual bool IsKeptSave(const std::wstring& path) = 0;
-  virtual void Delete(const std::wstring& path) = 0;
+  // Opens the file at path for the decision and the delete; null when it cannot be
+  // opened (a folder, a file in use by someone who does not share it, a missing one).
+  virtual std::unique_ptr<SaveFile> Open(const std::wstring& path) = 0;
 };
 
 // Deletes every plain file that is not a kept save directly in the save folders

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
+#include "test_support/import_hook.h"
 #include "test_support/temp_dir.h"
 
 namespace vard {
@@ -111,6 +115,55 @@ TEST(CleanDataDirectory, DeletesUnmarkedSavesOnly) {
   EXPECT_FALSE(Exists(profiles + L"bert\\savegames\\b.sav"));
   // Deleted for good, not moved to a recycle bin folder anywhere below.
   EXPECT_TRUE(Exists(profiles + L"bert\\savegames"));
+}
+
+// The owner of a save folder replaces the judged save by a folder holding a file of theirs
+// as soon as the removal reads or deletes anything (between its check and its delete), and
+// once more after it.
+namespace swap {
+std::wstring target;
+bool done = false;
+decltype(&ReadFile) real_read = nullptr;
+decltype(&SHFileOperationW) real_shell = nullptr;
+
+void Try() {
+  if (done || target.empty()) return;
+  if (!DeleteFileW(target.c_str()) && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return;
+  }
+  done = true;
+  CreateDirectoryW(target.c_str(), nullptr);
+  WriteFileBytes(target + L"\\precious.dat", "not a save");
+}
+BOOL WINAPI Read(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped) {
+  Try();
+  return real_read(file, buffer, size, got, overlapped);
+}
+int WINAPI Shell(LPSHFILEOPSTRUCTW operation) {
+  Try();
+  return real_shell(operation);
+}
+}  // namespace swap
+
+TEST(CleanDataDirectory, DeletesTheFileItJudgedNotWhatTookItsName) {
+  TempDir dir;
+  const std::wstring saves = dir.Path(L"settings\\profiles\\anna\\savegames\\");
+  swap::target = saves + L"one.sav";
+  WriteFileBytes(swap::target, "progress");
+  swap::real_read = reinterpret_cast<decltype(&ReadFile)>(
+      test::HookImport("kernel32.dll", "ReadFile", reinterpret_cast<void*>(&swap::Read)));
+  swap::real_shell = reinterpret_cast<decltype(&SHFileOperationW)>(
+      test::HookImport("shell32.dll", "SHFileOperationW", reinterpret_cast<void*>(&swap::Shell)));
+  ASSERT_NE(swap::real_read, nullptr);
+  CleanDataDirectory(dir.path());
+  swap::Try();
+  test::HookImport("kernel32.dll", "ReadFile", reinterpret_cast<void*>(swap::real_read));
+  if (swap::real_shell != nullptr) {
+    test::HookImport("shell32.dll", "SHFileOperationW", reinterpret_cast<void*>(swap::real_shell));
+  }
+  // The save was deleted and nothing the owner put in its place afterwards.
+  EXPECT_TRUE(swap::done);
+  EXPECT_EQ(ReadFileBytes(saves + L"one.sav\\precious.dat"), "not a save");
 }
 
 TEST(CleanDataDirectory, MissingProfilesFolderIsNoFault) {
@@ -221,6 +274,51 @@ TEST_F(RemoveSavesTest, NumberedFilesOfExactly260Bytes) {
   EXPECT_TRUE(padded.Cleaned());
   EXPECT_TRUE(full.Untouched());
   EXPECT_TRUE(after.Cleaned());
+}
+
+// Every path the removal hands to the file system, while watched.
+namespace watch {
+std::vector<std::wstring> paths;
+decltype(&CreateFileW) real_create = nullptr;
+decltype(&GetFileAttributesW) real_attributes = nullptr;
+decltype(&FindFirstFileW) real_find = nullptr;
+HANDLE WINAPI Create(LPCWSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g) {
+  paths.push_back(a);
+  return real_create(a, b, c, d, e, f, g);
+}
+DWORD WINAPI Attributes(LPCWSTR path) {
+  paths.push_back(path);
+  return real_attributes(path);
+}
+HANDLE WINAPI Find(LPCWSTR path, LPWIN32_FIND_DATAW found) {
+  paths.push_back(path);
+  return real_find(path, found);
+}
+template <typename F>
+F Hook(const char* name, F replacement) {
+  return reinterpret_cast<F>(test::HookImport("kernel32.dll", name, reinterpret_cast<void*>(replacement)));
+}
+}  // namespace watch
+
+TEST_F(RemoveSavesTest, LocationsOnOtherMachinesAreNotFollowed) {
+  DataDirectory local(other.path());
+  WriteFileBytes(install.Path(L"data_directory"), "\\\\server\\share\\Saves");
+  WriteLocation(0, "//server/share/Saves");
+  WriteLocation(1, "\\\\?\\UNC\\server\\share\\Saves");
+  WriteLocation(2, "\\\\server@SSL@443\\DavWWWRoot\\Saves");
+  WriteLocation(3, Narrow(other.path()));
+  watch::paths.clear();
+  watch::real_create = watch::Hook("CreateFileW", &watch::Create);
+  watch::real_attributes = watch::Hook("GetFileAttributesW", &watch::Attributes);
+  watch::real_find = watch::Hook("FindFirstFileW", &watch::Find);
+  RemoveSaves(install.path(), product);
+  watch::Hook("CreateFileW", watch::real_create);
+  watch::Hook("GetFileAttributesW", watch::real_attributes);
+  watch::Hook("FindFirstFileW", watch::real_find);
+  EXPECT_TRUE(local.Cleaned());
+  for (const std::wstring& path : watch::paths) {
+    EXPECT_EQ(path.find(L"server"), std::wstring::npos) << path;
+  }
 }
 
 TEST_F(RemoveSavesTest, EmptyLocationTextsDoNotEndTheSearch) {

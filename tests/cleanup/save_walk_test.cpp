@@ -1,12 +1,16 @@
 // The walk of a data directory over a file system held in memory: which folders it enters
-// and which files it deletes when links stand where folders and saves should be.
+// and which files it deletes when links stand where folders and saves should be; and which
+// folders a location file may name.
 #include "cleanup/save_walk.h"
+
+#include "cleanup/save_location.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vard {
@@ -33,7 +37,7 @@ class MemoryFiles : public SaveFileSystem {
       delete static_cast<int*>(p);
     });
   }
-  bool Attributes(const std::wstring& path, std::uint32_t& attributes) override {
+  bool Attributes(const std::wstring& path, std::uint32_t& attributes) {
     const auto found = entries.find(path);
     if (found == entries.end()) return false;
     attributes = found->second;
@@ -55,10 +59,27 @@ class MemoryFiles : public SaveFileSystem {
     const bool absolute = path.rfind(L"\\\\", 0) == 0 || path.find(L':') == 1;
     return absolute ? path : L"C:\\Work\\" + path;
   }
-  bool IsKeptSave(const std::wstring& path) override { return kept.count(path) != 0; }
-  void Delete(const std::wstring& path) override {
-    deleted.push_back(path);
-    held_at_delete.emplace_back(held.begin(), held.end());
+  // The file as it was when opened: later changes to entries do not reach it.
+  class File final : public SaveFile {
+   public:
+    File(MemoryFiles& files, std::wstring path, std::uint32_t attributes)
+        : files_(files), path_(std::move(path)), attributes_(attributes) {}
+    std::uint32_t attributes() const override { return attributes_; }
+    bool IsKept() override { return files_.kept.count(path_) != 0; }
+    void Delete() override {
+      files_.deleted.push_back(path_);
+      files_.held_at_delete.emplace_back(files_.held.begin(), files_.held.end());
+    }
+
+   private:
+    MemoryFiles& files_;
+    std::wstring path_;
+    std::uint32_t attributes_;
+  };
+  std::unique_ptr<SaveFile> Open(const std::wstring& path) override {
+    std::uint32_t attributes = 0;
+    if (!Attributes(path, attributes)) return nullptr;
+    return std::make_unique<File>(*this, path, attributes);
   }
 
   // A data directory as a game leaves it, with the folders above it: profile "a" with two
@@ -163,6 +184,23 @@ TEST(WalkDataDirectory, ANetworkDataDirectoryStaysOnItsShare) {
   MemoryFiles empty;
   WalkDataDirectory(empty, L"");
   EXPECT_TRUE(empty.deleted.empty());
+}
+
+TEST(IsLocalLocation, OnlyDrivesAndVolumesOfThisMachine) {
+  wchar_t drive = 0;
+  EXPECT_TRUE(IsLocalLocation(L"C:\\Users\\Ann", drive));
+  EXPECT_EQ(drive, L'C');
+  EXPECT_TRUE(IsLocalLocation(L"\\\\?\\e:\\Saves", drive));
+  EXPECT_EQ(drive, L'E');
+  EXPECT_TRUE(IsLocalLocation(L"\\\\?\\Volume{0b1c}\\Saves", drive));
+  EXPECT_EQ(drive, 0);
+  for (const wchar_t* elsewhere :
+       {L"\\\\server\\share\\Saves", L"//server/share/Saves", L"\\\\?\\UNC\\server\\share",
+        L"\\\\.\\UNC\\server\\share", L"\\??\\UNC\\server\\share",
+        L"\\\\server@SSL@443\\DavWWWRoot\\Saves", L"\\\\?\\GLOBALROOT\\Device\\Mup\\server",
+        L"\\\\.\\pipe\\x", L"1:\\Saves", L"Saves", L""}) {
+    EXPECT_FALSE(IsLocalLocation(elsewhere, drive)) << elsewhere;
+  }
 }
 
 }  // namespace

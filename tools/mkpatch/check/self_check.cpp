@@ -8,6 +8,7 @@
 #include <set>
 #include <stdexcept>
 #include <tuple>
+#include <utility>
 
 #include "base/paths.h"
 #include "base/text.h"
@@ -259,7 +260,7 @@ class ModelSaveFiles final : public SaveFileSystem {
     if (!Attributes(path, attributes)) return nullptr;
     return std::make_shared<int>(0);
   }
-  bool Attributes(const std::wstring& path, std::uint32_t& attributes) override {
+  bool Attributes(const std::wstring& path, std::uint32_t& attributes) {
     const std::wstring key = Key(path);
     if (key.empty() || model_.IsFolder(key)) attributes = kAttributeDirectory;
     else if (model_.File(key)) attributes = kAttributeNormal;
@@ -273,7 +274,12 @@ class ModelSaveFiles final : public SaveFileSystem {
     return names;
   }
   std::wstring FullPath(const std::wstring& path) override { return path; }
-  bool IsKeptSave(const std::wstring& path) override {
+  std::unique_ptr<SaveFile> Open(const std::wstring& path) override {
+    std::uint32_t attributes = 0;
+    if (!Attributes(path, attributes)) return nullptr;
+    return std::make_unique<File>(*this, path, attributes);
+  }
+  bool IsKeptSave(const std::wstring& path) {
     const TreeFile* file = model_.File(Key(path));
     if (!file) return false;
     const Content& content = contents_.Get(file->content);
@@ -285,12 +291,27 @@ class ModelSaveFiles final : public SaveFileSystem {
     static constexpr unsigned char kMarker[8] = {0, 0, 0, 0, 0x26, 0x6B, 0x84, 0xF2};
     return std::memcmp(tail, kMarker, sizeof tail) == 0;
   }
-  void Delete(const std::wstring& path) override {
+  void Delete(const std::wstring& path) {
     const TreeFile* file = model_.File(Key(path));
     deleted_.push_back(file ? file->name : path);
   }
 
  private:
+  // A model file as the walk opens it: judged and deleted by its path in the model.
+  class File final : public SaveFile {
+   public:
+    File(ModelSaveFiles& owner, std::wstring path, std::uint32_t attributes)
+        : owner_(owner), path_(std::move(path)), attributes_(attributes) {}
+    std::uint32_t attributes() const override { return attributes_; }
+    bool IsKept() override { return owner_.IsKeptSave(path_); }
+    void Delete() override { owner_.Delete(path_); }
+
+   private:
+    ModelSaveFiles& owner_;
+    std::wstring path_;
+    std::uint32_t attributes_;
+  };
+
   static constexpr std::uint32_t kAttributeNormal = 0x80;
 
   // The model's key of a path below the installation folder; "" for the folder itself.
