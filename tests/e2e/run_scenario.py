@@ -12,6 +12,7 @@ prefix, with its own LANG and display; the copy is deleted when the case passes 
 import argparse
 import copy
 import json
+import lzma
 import os
 import shutil
 import subprocess
@@ -57,6 +58,8 @@ def content_bytes(spec, scenario_dir):
     elif "built" in spec:
         with open(os.path.join(BUILT["dir"], spec["built"]), "rb") as f:
             data = f.read()
+    elif "zeros" in spec:  # with "zlib": a small stream that inflates to many bytes
+        data = bytes(spec["zeros"])
     elif "size" in spec:  # deterministic filler: a simple LCG seeded by "seed"
         state, out = spec.get("seed", 1) & 0xFFFFFFFF, bytearray(spec["size"])
         for i in range(len(out)):
@@ -65,10 +68,13 @@ def content_bytes(spec, scenario_dir):
         data = bytes(out)
     else:
         raise ValueError("cannot tell the content of %r" % (spec,))
+    data *= spec.get("repeat", 1)
     for old, new in spec.get("replace", {}).items():
         data = data.replace(old.encode("utf-8"), new.encode("utf-8"))
     if spec.get("zlib"):
         data = zlib.compress(data, 9)
+    if spec.get("xz"):  # a 1 MiB dictionary, well inside the patcher's decoder limit
+        data = lzma.compress(data, format=lzma.FORMAT_XZ, check=lzma.CHECK_CRC32, preset=1)
     return data
 
 
@@ -122,6 +128,8 @@ def make_script(case, program_path):
         lines.append(["answer", str(i), str(answer_id(answer))])
     if "kill_at_box" in case:
         lines.append(["kill_at_box", str(case["kill_at_box"])])
+    if "kill_when_gone" in case:
+        lines.append(["kill_when_gone", case["kill_when_gone"]])
     if "timeout_ms" in case:
         lines.append(["timeout_ms", str(case["timeout_ms"])])
     for shot in case.get("screenshots", []):

@@ -102,6 +102,8 @@ bool ParseScript(const std::string& text, Script& script, std::string& error) {
       script.answer_delay_ms = static_cast<DWORD>(ToInt(f[1], ok));
     } else if (cmd == "kill_at_box" && need(2)) {
       script.kill_at_box = ToInt(f[1], ok);
+    } else if (cmd == "kill_when_gone" && need(2)) {
+      script.kill_when_gone = Widen(f[1]);
     } else if (cmd == "timeout_ms" && need(2)) {
       script.timeout_ms = static_cast<DWORD>(ToInt(f[1], ok));
     } else if (cmd == "shot_box" && need(3)) {

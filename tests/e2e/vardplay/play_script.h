@@ -49,6 +49,7 @@ struct Script {
   DWORD answer_delay_ms = 300; // a box is read and answered this long after it shows
   DWORD timeout_ms = 180000;    // the program is killed after this long
   int kill_at_box = 0;         // N: the program is killed when box N shows (exit code 0xDEAD)
+  std::wstring kill_when_gone; // the program is killed as soon as this path no longer exists
   std::vector<Screenshot> screenshots;
   std::vector<std::pair<std::wstring, std::wstring>> read_back;  // key, value
 };

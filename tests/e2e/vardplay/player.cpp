@@ -142,10 +142,19 @@ bool Play(const Script& script, JsonWriter& json) {
   std::vector<bool> shot_taken(script.screenshots.size(), false);
   json.BeginArray("boxes");
   int box_count = 0;
+  // Watching for a path to go asks for a short poll: the kill should land within a few
+  // milliseconds of its removal.
+  const bool watch_path = !script.kill_when_gone.empty();
   while (started) {
-    const bool exited = WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0;
+    const bool exited =
+        WaitForSingleObject(process.get(), watch_path ? 1 : 20) == WAIT_OBJECT_0;
     const ULONGLONG now = NowMs() - watch.start;
     if (exited) break;
+    if (watch_path && GetFileAttributesW(script.kill_when_gone.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      TerminateProcess(process.get(), 0xDEAD);
+      WaitForSingleObject(process.get(), 5000);
+      break;
+    }
     if (now > script.timeout_ms) {
       timed_out = true;
       TerminateProcess(process.get(), 0xDEAD);
