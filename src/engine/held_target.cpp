@@ -29,7 +29,11 @@ TargetHold HeldTarget::Hold(const FileEntry& entry, bool create_folders) {
 
   // A drive's root is opened as its root folder, not as the volume.
   const bool volume_root = VolumeEnd(root) == root.size();
-  const std::wstring real_root = RealFolderPath(LongPathForm(root) + (volume_root ? L"\\" : L""));
+  const std::wstring named_root = LongPathForm(root) + (volume_root ? L"\\" : L"");
+  // A volume without a drive letter (mounted in a folder) has no path of the resolved
+  // kind: the installation folder is then held on the way it was named.
+  std::wstring real_root = RealFolderPath(named_root);
+  if (real_root.empty()) real_root = NormalizePath(named_root, false, false);
   if (real_root.empty() || !folders_.HoldBase(real_root)) return TargetHold::Failed;
   if (below.empty()) {
     path_ = real_root;
