@@ -9,6 +9,7 @@
 
 #include "base/paths.h"
 #include "base/text.h"
+#include "os/deletable_file.h"
 #include "os/files.h"
 #include "os/held_folders.h"
 #include "cleanup/save_location.h"
@@ -124,64 +125,17 @@ bool EndsWithKeepMarker(HANDLE file) {
   return words[0] == 0 && words[1] == kKeepMarker;
 }
 
-// SetFileInformationByHandle (Vista and later), looked up so that older systems still
-// start the patcher; there saves are not deleted.
-using SetFileInformationFunction = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-
-SetFileInformationFunction SetFileInformation() {
-  static const auto function = reinterpret_cast<SetFileInformationFunction>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
-  return function;
-}
-
-// FileDispositionInfoEx and its flags (Windows 10 1607 and later), which not every
-// header set declares.
-constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-constexpr DWORD kDispositionDelete = 0x1;
-constexpr DWORD kDispositionPosixSemantics = 0x2;
-constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
-
-// Marks the open file for deletion: POSIX semantics where the system offers them (the name
-// goes at once, even while others still read the file), the classic disposition
-// elsewhere. A read-only save is deleted too, as the shell's delete always did.
-bool DeleteThroughHandle(HANDLE file) {
-  const SetFileInformationFunction set = SetFileInformation();
-  if (set == nullptr) return false;
-  DWORD flags = kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
-  if (set(file, kDispositionInfoEx, &flags, sizeof flags)) return true;
-  BY_HANDLE_FILE_INFORMATION info{};
-  const bool read_only = GetFileInformationByHandle(file, &info) &&
-                         (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-  // Zero times leave the file's times as they are; zero attributes would too.
-  FILE_BASIC_INFO basic{};
-  if (read_only) {
-    basic.FileAttributes = info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!set(file, FileBasicInfo, &basic, sizeof basic)) return false;
-  }
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  if (set(file, FileDispositionInfo, &disposition, sizeof disposition)) return true;
-  if (read_only) {
-    basic.FileAttributes = info.dwFileAttributes;
-    set(file, FileBasicInfo, &basic, sizeof basic);
-  }
-  return false;
-}
-
 // A save file opened without following links, shared for reading only: until it is
 // closed nobody can write, rename or delete it, or put a link in its place.
 class WindowsSaveFile final : public SaveFile {
  public:
-  WindowsSaveFile(FileHandle file, std::uint32_t attributes)
-      : file_(std::move(file)), attributes_(attributes) {}
-  std::uint32_t attributes() const override { return attributes_; }
-  bool IsKept() override { return EndsWithKeepMarker(file_.get()); }
-  void Delete() override { DeleteThroughHandle(file_.get()); }
+  explicit WindowsSaveFile(DeletableFile file) : file_(std::move(file)) {}
+  std::uint32_t attributes() const override { return file_.attributes(); }
+  bool IsKept() override { return EndsWithKeepMarker(file_.handle()); }
+  void Delete() override { file_.Delete(); }
 
  private:
-  FileHandle file_;
-  std::uint32_t attributes_;
+  DeletableFile file_;
 };
 
 // The walk's view of the Windows file system.
@@ -198,19 +152,9 @@ class WindowsSaveFiles : public SaveFileSystem {
   std::wstring FullPath(const std::wstring& path) override { return FullPathName(path); }
 
   std::unique_ptr<SaveFile> Open(const std::wstring& path) override {
-    // Without FILE_FLAG_BACKUP_SEMANTICS a folder does not open: only files are judged.
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
-                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return nullptr;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info)) return nullptr;
-    // Wine reports a link in the listed attributes only; the name cannot change while the
-    // file is open, so both views describe the same entry.
-    const DWORD listed = GetFileAttributesW(path.c_str());
-    const std::uint32_t attributes =
-        info.dwFileAttributes | (listed == INVALID_FILE_ATTRIBUTES ? 0 : listed);
-    return std::make_unique<WindowsSaveFile>(std::move(file), attributes);
+    DeletableFile file;
+    if (!file.Open(path, DeletableFile::Sharing::ReadersOnly)) return nullptr;
+    return std::make_unique<WindowsSaveFile>(std::move(file));
   }
 };
 

@@ -50,8 +50,9 @@ class SaveFileSystem {
   // The absolute form of path, resolved as the system resolves it when opening it (relative
   // to the current folder, "." and ".." taken out); empty when it cannot be resolved.
   virtual std::wstring FullPath(const std::wstring& path) = 0;
-  // Opens the file at path for the decision and the delete; null when it cannot be
-  // opened (a folder, a file in use by someone who does not share it, a missing one).
+  // Opens the entry at path for the decision and the delete; null when it cannot be
+  // opened (a file in use by someone who does not share it, a missing one). A folder or
+  // a link that opens is told by its attributes.
   virtual std::unique_ptr<SaveFile> Open(const std::wstring& path) = 0;
 };
 

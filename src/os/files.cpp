@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/paths.h"
+#include "os/deletable_file.h"
 #include "os/win_handle.h"
 
 namespace vard {
@@ -96,43 +97,13 @@ bool ReplacePath(const std::wstring& from, const std::wstring& to) {
 }
 
 FileDeletion DeleteFileOnly(const std::wstring& path) {
-  // Delete sharing for others: a game that holds the file open without it keeps it.
-  FileHandle file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileDeletion::Missing;
-    return FileDeletion::Failed;
+  // Decided on what the handle holds, so nothing can be swapped in after the check.
+  DeletableFile file;
+  if (!file.Open(path, DeletableFile::Sharing::All)) {
+    return file.missing() ? FileDeletion::Missing : FileDeletion::Failed;
   }
-  // Decided on what the handle holds, so nothing can be swapped in after the check. Wine
-  // reports a link to a folder in the listed attributes only, so those count too.
-  FILE_BASIC_INFO basic{};
-  if (!GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
-    return FileDeletion::Failed;
-  }
-  const DWORD listed = GetFileAttributesW(path.c_str());
-  const DWORD attributes = basic.FileAttributes | (listed == INVALID_FILE_ATTRIBUTES ? 0 : listed);
-  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return FileDeletion::NotAFile;
-  }
-  // A read-only file refuses to be deleted (common for games installed from disc).
-  if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
-    FILE_BASIC_INFO cleared{};
-    cleared.FileAttributes = basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
-    if (cleared.FileAttributes == 0) cleared.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!SetFileInformationByHandle(file.get(), FileBasicInfo, &cleared, sizeof cleared)) {
-      return FileDeletion::Failed;
-    }
-  }
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
-                                  sizeof disposition)) {
-    return FileDeletion::Failed;
-  }
-  return FileDeletion::Deleted;
+  if (!file.IsPlainFile()) return FileDeletion::NotAFile;
+  return file.Delete() ? FileDeletion::Deleted : FileDeletion::Failed;
 }
 
 bool RemoveFile(const std::wstring& path) {
