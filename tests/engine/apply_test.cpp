@@ -186,6 +186,28 @@ TEST_F(ApplyEntryTest, MalformedStreamDiffOrXzFailsWithTheOldFileIntact) {
   EXPECT_FALSE(Complete(corrupt));
 }
 
+// A payload that decodes to more than its manifest entry states is damaged, even when
+// what it decodes to has the entry's checksum: every decoder stops at the stated size.
+TEST_F(ApplyEntryTest, DecodingPastTheManifestSizeFailsWithTheOldFileIntact) {
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  const std::string one_short = std::to_string(new_.size() - 1);
+  FileEntry& zlib = Update(kNewZ, true, false);
+  zlib.size = one_short;
+  EXPECT_EQ(ApplyEntry(zlib), ApplyResult::DiskError);
+  FileEntry& xz = Update(kNewXz, true, false);
+  xz.comp_form = 2;
+  xz.size = one_short;
+  EXPECT_EQ(ApplyEntry(xz), ApplyResult::DiskError);
+  FileEntry& inflated_diff = Update(kDiffZ, true, true);
+  inflated_diff.diff_size = std::to_string(std::stoull(inflated_diff.diff_size) - 1);
+  EXPECT_EQ(ApplyEntry(inflated_diff), ApplyResult::DiskError);
+  FileEntry& rebuilt = Update(kDiff, false, true);
+  rebuilt.size = one_short;
+  EXPECT_EQ(ApplyEntry(rebuilt), ApplyResult::DiskError);
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_);
+  EXPECT_TRUE(NoStagingFiles());
+}
+
 TEST_F(ApplyEntryTest, FileAlreadyUpdatedIsLeftAlone) {
   WriteFileBytes(Game(L"data\\level.bin"), new_);
   // A payload that does not exist proves nothing is staged.
