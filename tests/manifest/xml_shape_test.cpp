@@ -1,13 +1,14 @@
 // The shape check that runs before TinyXML: what it counts in manifests as mkpatch writes
-// them, and the hostile shapes it refuses, also through the manifest readers.
+// them, and the hostile shapes it refuses before the parser sees them.
 #include "manifest/xml_shape.h"
 
 #include <gtest/gtest.h>
+#include <tinyxml.h>
 
 #include <stdexcept>
 #include <string>
 
-#include "manifest/patch_config.h"
+#include "manifest/xml_document.h"
 
 namespace vard {
 namespace {
@@ -54,13 +55,20 @@ TEST(MeasureXmlShape, RefusesDeepWideAndHiddenShapes) {
   EXPECT_EQ(Measure(std::string("<a/>\0<b><c>", 11)).elements, 1u);
 }
 
-TEST(MeasureXmlShape, HostileMainManifestTakesTheFatalPath) {
-  const std::string deep = Repeat("<patch>", 30000);
-  try {
-    ParsePatchConfig(ResourceView{reinterpret_cast<const unsigned char*>(deep.data()), deep.size()});
-    FAIL() << "no failure";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "Invalid main_xml");
+// The reproductions: a stack overflow on Windows, and a parse of minutes.
+TEST(MeasureXmlShape, HostileManifestsAreRefusedBeforeParsing) {
+  std::string wide = "<patch";
+  for (int i = 0; i < 80000; ++i) wide += " a" + std::to_string(i) + "=\"\"";
+  for (const std::string& text : {Repeat("<patch>", 30000), wide + "/>"}) {
+    TiXmlDocument document;
+    try {
+      ParseXmlDocument(ResourceView{reinterpret_cast<const unsigned char*>(text.data()), text.size()},
+                       document, "Invalid main_xml");
+      ADD_FAILURE() << "parsed";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "Invalid main_xml");
+    }
+    EXPECT_EQ(document.FirstChild(), nullptr);
   }
 }
 
