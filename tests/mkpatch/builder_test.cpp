@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 
 #include "mkpatch/common/file_io.h"
 #include "mkpatch/common/input_error.h"
@@ -22,6 +23,7 @@
 #include "mkpatch/output/resource_folder.h"
 #include "mkpatch/check/self_check.h"
 #include "mkpatch/compare/tree_compare.h"
+#include "random_bytes.h"
 
 namespace vard::mkpatch {
 namespace {
@@ -149,6 +151,28 @@ TEST(Payload, CompressesUnlessThatDoesNotHelpAndNeverLeavesItEmpty) {
   const Payload empty = MakePayload({});
   EXPECT_TRUE(empty.comp);
   EXPECT_FALSE(empty.data.empty());
+}
+
+// Large content is stored untried only when nothing in it would shrink: a compressible
+// stretch where a sample lands, or repetition farther apart than zlib's window, sends it
+// through the full compression as before.
+TEST(Payload, StoresLargeIncompressibleContentWithoutTryingAndCompressesTheRest) {
+  std::mt19937 rng(25);
+  const Bytes noise = RandomBytes(rng, kSampleFrom + (1 << 20));
+  EXPECT_TRUE(LooksIncompressible(noise.data(), noise.size()));
+  EXPECT_FALSE(LooksIncompressible(noise.data(), kSampleFrom - 1));
+  const Payload stored = MakePayload(noise, true);
+  EXPECT_FALSE(stored.comp);
+  EXPECT_EQ(stored.data, noise);
+
+  Bytes with_text = noise;
+  std::fill(with_text.begin() + (2 << 20), with_text.begin() + (3 << 20), 'a');
+  EXPECT_FALSE(LooksIncompressible(with_text.data(), with_text.size()));
+
+  // A random MiB six times over: every sampled piece is noise, yet xz shrinks it sixfold.
+  Bytes repeated;
+  for (int i = 0; i < 6; ++i) repeated.insert(repeated.end(), noise.begin(), noise.begin() + (1 << 20));
+  EXPECT_FALSE(LooksIncompressible(repeated.data(), repeated.size()));
 }
 
 TEST(Manifest, AttributesAreEscapedAndOptionalOnesLeftOut) {

@@ -97,9 +97,12 @@ EncodedEntry EncodeEntry(std::vector<uint8_t>* old, const std::vector<uint8_t>& 
   // A large file: the whole content is compressed on a second thread while the diff is
   // encoded, into a buffer of an eighth of its size. A diff of an edited file is nearly
   // always smaller than that; only when it is not is the whole stream made in full.
+  // Content that looks incompressible is not tried at all: it would fill the buffer and
+  // fail after the slowest pass over the whole file.
   const size_t limit = content.size() / 8;
-  std::future<std::vector<uint8_t>> whole_later = std::async(std::launch::async, [&content, limit] {
-    return CompressZlibWithin(content.data(), content.size(), limit);
+  const bool incompressible = LooksIncompressible(content.data(), content.size());
+  std::future<std::vector<uint8_t>> whole_later = std::async(std::launch::async, [&content, limit, incompressible] {
+    return incompressible ? std::vector<uint8_t>() : CompressZlibWithin(content.data(), content.size(), limit);
   });
   EncodedEntry diffed = diff_then_release();
   std::vector<uint8_t> within = whole_later.get();

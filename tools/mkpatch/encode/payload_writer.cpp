@@ -4,6 +4,7 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 #include <stdexcept>
 
 #include "engine/xz_stream.h"
@@ -38,6 +40,58 @@ std::vector<uint8_t> CompressZlibWithin(const uint8_t* data, size_t size, size_t
   out.resize(n);  // 0: it did not fit
   out.shrink_to_fit();
   return out;
+}
+
+namespace {
+
+// Whether chunks of the content (cut where a rolling hash of the last 64 bytes has its top
+// 13 bits clear, so about 8 KiB apart and at the same places in repeated data) repeat for
+// at least `bytes` bytes in all. A chunk is known by its length and the hash at its end;
+// an accidental match only makes the caller compress, which is the safe side.
+bool RepeatsAtLeast(const uint8_t* data, size_t size, uint64_t bytes) {
+  static const std::array<uint64_t, 256> gear = [] {
+    std::array<uint64_t, 256> table{};
+    uint64_t x = 0x9E3779B97F4A7C15u;
+    for (uint64_t& value : table) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      value = x;
+    }
+    return table;
+  }();
+  std::unordered_set<uint64_t> seen;
+  uint64_t hash = 0, repeated = 0;
+  size_t start = 0;
+  for (size_t i = 0; i < size; ++i) {
+    hash = (hash << 1) + gear[data[i]];
+    if ((hash >> 51) != 0 && i + 1 != size) continue;
+    const uint64_t length = i + 1 - start;
+    if (!seen.insert(hash ^ (length * 0x9E3779B97F4A7C15u)).second && (repeated += length) >= bytes)
+      return true;
+    start = i + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool LooksIncompressible(const uint8_t* data, size_t size) {
+  if (size < kSampleFrom) return false;
+  std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+      libdeflate_alloc_compressor(1), &libdeflate_free_compressor);
+  if (!compressor) throw std::runtime_error("out of memory for the compressor");
+  // Output room of just under the piece's size: a piece that fits has shrunk by at least
+  // the gain and decides for compression; one that does not fit leaves n at 0.
+  const size_t room = static_cast<size_t>(static_cast<double>(kSamplePiece) * (1.0 - kSampleGain));
+  std::vector<uint8_t> out(room);
+  const size_t step = (size - kSamplePiece) / (kSamplePieces - 1);
+  for (size_t i = 0; i < kSamplePieces; ++i) {
+    const uint8_t* piece = data + i * step;
+    if (libdeflate_deflate_compress(compressor.get(), piece, kSamplePiece, out.data(), out.size()) != 0)
+      return false;
+  }
+  return !RepeatsAtLeast(data, size, static_cast<uint64_t>(static_cast<double>(size) * kSampleGain));
 }
 
 size_t CompressedSize(const std::vector<uint8_t>& bytes) { return CompressZlib(bytes).size(); }
@@ -241,6 +295,10 @@ std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind, 
 
 Payload MakePayload(const std::vector<uint8_t>& content, bool allow_xz) {
   Payload payload;
+  if (LooksIncompressible(content.data(), content.size())) {
+    payload.data = content;
+    return payload;
+  }
   payload.data = CompressZlib(content);
   payload.comp = true;
   payload.codec = 1;

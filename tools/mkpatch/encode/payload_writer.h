@@ -65,7 +65,23 @@ size_t CompressedSize(const std::vector<uint8_t>& bytes);
 // the output buffer never grows beyond the limit.
 std::vector<uint8_t> CompressZlibWithin(const uint8_t* data, size_t size, size_t limit);
 
-// Compressed unless the stream is not smaller. Empty content is always compressed: a
+// Whether content of this size looks as if no compression could shrink it, judged from
+// kSamplePieces pieces of kSamplePiece bytes spread evenly over it: true only when none of
+// them shrinks by kSampleGain or more at a fast zlib level, and when content-defined chunks
+// of about 8 KiB found over the whole of it repeat for less than kSampleGain of its bytes
+// (repetition farther apart than zlib's window, which xz finds and a sample cannot). Most bytes of a game are
+// already compressed (textures, audio, video, archives); running the strongest zlib and xz
+// over them costs minutes per hundred megabytes to find they do not shrink. Content
+// smaller than kSampleFrom is never judged (false): it is compressed in full, which is
+// cheap at that size, so small files keep exactly the payloads they always had.
+inline constexpr size_t kSampleFrom = size_t{4} << 20;
+inline constexpr size_t kSamplePieces = 32;
+inline constexpr size_t kSamplePiece = size_t{64} << 10;
+inline constexpr double kSampleGain = 0.01;
+bool LooksIncompressible(const uint8_t* data, size_t size);
+
+// Compressed unless the stream is not smaller, or unless the content looks incompressible
+// (LooksIncompressible), in which case it is stored without trying. Empty content is always compressed: a
 // resource of length zero cannot be loaded by the patcher. allow_xz: the smaller of the
 // zlib and the xz stream (zlib when equal); otherwise zlib only.
 Payload MakePayload(const std::vector<uint8_t>& content, bool allow_xz = false);
