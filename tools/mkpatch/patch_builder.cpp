@@ -89,7 +89,7 @@ class MemoryGate {
 
 void Encode(const Job& job, const std::filesystem::path& resources, const BuildOptions& options) {
   PlannedFile& file = *job.file;
-  const Bytes content = ReadWholeFile(file.new_file);
+  Bytes content = ReadWholeFile(file.new_file);
   file.size = content.size();
   file.crc = CrcText(content);
   Bytes old;
@@ -105,10 +105,17 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
     key = options.cache->Key(old_content, content, options.encode.diff_format);
     found = options.cache->Find(key);
   }
-  const EncodedEntry encoded =
-      found ? std::move(*found)
-            : EncodeEntry(old_content, content, job.updated && content.size() >= options.split_size,
+  EncodedEntry encoded;
+  if (found) {
+    encoded = std::move(*found);
+  } else if (!job.updated && LooksIncompressible(content.data(), content.size())) {
+    // Stored as it is (as EncodeEntry would store it), moved rather than copied: most of a
+    // game's large added files are compressed already.
+    encoded.payload.data = std::move(content);
+  } else {
+    encoded = EncodeEntry(old_content, content, job.updated && content.size() >= options.split_size,
                           options.encode);
+  }
   if (!found && !key.empty()) options.cache->Store(key, encoded);
   file.comp = encoded.payload.comp;
   file.comp_form = encoded.payload.codec;

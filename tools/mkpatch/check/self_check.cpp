@@ -605,14 +605,18 @@ class Replayer {
       }
       old = ReadWholeFile(c.source);
     }
-    Bytes out;
-    out.reserve(Number(entry.size));
-    if (!DecodePayload(entry.comp ? entry.comp_form : 0,
-                       entry.diff && entry.kind == EntryKind::Updated ? entry.diff_form : 0,
-                       payload, old ? &*old : nullptr, out)) {
-      problem = "payload does not decode with the patcher's code; the patcher stops with 215";
-      return -1;
+    // A stored whole file is its own content: checked where it lies, not copied.
+    const int comp_form = entry.comp ? entry.comp_form : 0;
+    const int diff_form = entry.diff && entry.kind == EntryKind::Updated ? entry.diff_form : 0;
+    Bytes decoded;
+    if (comp_form != 0 || diff_form != 0) {
+      decoded.reserve(Number(entry.size));
+      if (!DecodePayload(comp_form, diff_form, payload, old ? &*old : nullptr, decoded)) {
+        problem = "payload does not decode with the patcher's code; the patcher stops with 215";
+        return -1;
+      }
     }
+    const Bytes& out = comp_form != 0 || diff_form != 0 ? decoded : payload;
     old.reset();
     if (out.size() != Number(entry.size)) {
       problem = "rebuilt file has " + std::to_string(out.size()) + " bytes, expected " + entry.size;
