@@ -7,6 +7,7 @@
 #include <random>
 
 #include "engine/diff/stream_diff.h"
+#include "mkpatch/encode/delta/code_ranges.h"
 #include "mkpatch/encode/delta/stream_diff_encoder.h"
 #include "mkpatch/encode/entry_encoder.h"
 #include "mkpatch/check/self_check.h"
@@ -104,6 +105,89 @@ TEST(StreamDiffEncoder, ZeroRunsAreKeptWhenSmaller) {
   Bytes rebuilt;
   ASSERT_TRUE(ApplyWithProductCode(old, diff, rebuilt, 2));
   EXPECT_TRUE(rebuilt == neu);
+}
+
+void Put32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A PE file whose one code section (file offset 0x400, address 0x1000) holds the code.
+Bytes Pe(const Bytes& code) {
+  Bytes pe(0x400, 0);
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  Put32(pe, 0x3C, 0x80);
+  Put32(pe, 0x80, 0x4550);
+  pe[0x86] = 1;     // sections
+  pe[0x94] = 0xF0;  // optional header size
+  const size_t section = 0x80 + 24 + 0xF0;
+  Put32(pe, section + 8, static_cast<uint32_t>(code.size()));
+  Put32(pe, section + 12, 0x1000);
+  Put32(pe, section + 16, static_cast<uint32_t>(code.size()));
+  Put32(pe, section + 20, 0x400);
+  Put32(pe, section + 36, 0x60000020);
+  pe.insert(pe.end(), code.begin(), code.end());
+  return pe;
+}
+
+// Code that calls functions at its start throughout, and a new version with a block
+// inserted early: every later call's relative target moves, its absolute one does not.
+// The diff with absolute targets is kept, and rebuilds the file through 1 MiB blocks.
+TEST(StreamDiffEncoder, BranchTargetsOfExecutablesAreMadeAbsoluteWhenSmaller) {
+  std::mt19937 rng(19);
+  Bytes code;
+  while (code.size() < (size_t{5} << 19)) {
+    const Bytes op = RandomBytes(rng, 1 + rng() % 7, 0xE0);
+    code.insert(code.end(), op.begin(), op.end());
+    if (rng() % 3 == 0) {
+      const uint32_t target = 0x1000 + rng() % 4096;
+      const uint32_t next = 0x1000 + static_cast<uint32_t>(code.size()) + 5;
+      code.push_back(0xE8);
+      code.resize(code.size() + 4);
+      Put32(code, code.size() - 4, target - next);
+    }
+  }
+  Bytes moved = code;
+  const Bytes block = RandomBytes(rng, 300, 0xE0);
+  moved.insert(moved.begin() + 100000, block.begin(), block.end());
+  for (size_t at = 100000 + 300; at + 5 <= moved.size(); ++at) {  // calls after the block
+    if (moved[at] != 0xE8) continue;
+    uint32_t rel = 0;
+    for (int i = 0; i < 4; ++i) rel |= static_cast<uint32_t>(moved[at + 1 + static_cast<size_t>(i)]) << (8 * i);
+    Put32(moved, at + 1, rel - 300);
+    at += 4;
+  }
+  const Bytes old = Pe(code), neu = Pe(moved);
+  const Bytes diff = EncodeStreamDiff(old.data(), old.size(), neu.data(), neu.size());
+  ASSERT_GE(diff.size(), 12u);
+  EXPECT_TRUE(diff[11] & diff::kBranchTargets);
+  Bytes rebuilt;
+  ASSERT_TRUE(ApplyWithProductCode(old, diff, rebuilt, 2));
+  EXPECT_TRUE(rebuilt == neu);
+}
+
+TEST(CodeRanges, ExecutableSectionsOfElfFiles) {
+  Bytes elf(0x200, 0);
+  elf[0] = 0x7F, elf[1] = 'E', elf[2] = 'L', elf[3] = 'F', elf[4] = 2, elf[5] = 1;
+  Put32(elf, 0x28, 0x100);  // section headers
+  elf[0x3A] = 64;           // their size
+  elf[0x3C] = 3;            // count: null, data, text
+  const auto section = [&](size_t i, uint32_t flags, uint32_t address, uint32_t start, uint32_t size) {
+    const size_t h = 0x100 + 64 * i;
+    Put32(elf, h + 4, 1);
+    Put32(elf, h + 8, flags);
+    Put32(elf, h + 16, address);
+    Put32(elf, h + 24, start);
+    Put32(elf, h + 32, size);
+  };
+  section(1, 0x2, 0x5000, 0x40, 0x20);
+  section(2, 0x6, 0x401000, 0x60, 0x400);  // runs past the file: cut at its end
+  const diff::CodeRanges ranges = FindCodeRanges(elf.data(), elf.size());
+  ASSERT_EQ(ranges.count, 1u);
+  EXPECT_EQ(ranges.ranges[0].start, 0x60u);
+  EXPECT_EQ(ranges.ranges[0].length, 0x200u - 0x60u);
+  EXPECT_EQ(ranges.ranges[0].address, 0x401000u);
+  EXPECT_EQ(FindCodeRanges(elf.data(), 0x30).count, 0u);  // header cut short
 }
 
 TEST(EntryEncoder, StreamDiffWinsOnShiftedCodeAndBothFormsRebuildFromShippedBytes) {

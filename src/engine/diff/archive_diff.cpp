@@ -64,7 +64,8 @@ bool ParseArchiveDiffHeader(const unsigned char* bytes, std::uint64_t total_size
   const std::uint64_t size_and_flags = GetLe64(bytes + 4);
   header.new_size = size_and_flags & kStreamDiffSizeMask;
   header.flags = static_cast<unsigned char>(size_and_flags >> 56);
-  if ((header.flags & ~kKnownStreamDiffFlags) != 0) return false;
+  // Of the second form's flags only zero runs apply here: the entries carry no code ranges.
+  if ((header.flags & ~kZeroRuns) != 0) return false;
   std::uint64_t end = kArchiveDiffHeaderSize;
   for (int i = 0; i < 5; ++i) {
     header.lengths[i] = GetLe64(bytes + 12 + 8 * i);

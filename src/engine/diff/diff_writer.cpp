@@ -37,6 +37,8 @@ bool DiffWriter::Hand(const unsigned char* data, std::size_t count) {
     over_limit_ = true;
     return false;
   }
+  // Blocks pass through the buffer whenever a filter is set (see Write).
+  if (filter_ != nullptr) filter_->Filter(buffer_, count, written_);
   if (!Deliver(data, count)) return false;
   crc_ = Crc32Update(crc_, data, count);
   written_ += count;
@@ -66,7 +68,7 @@ bool DiffWriter::Write(const unsigned char* data, std::uint64_t count) {
   while (count > 0) {
     if (count_ == capacity_ && !Flush()) return false;
     // Whole blocks that find the buffer empty go on without the extra copy.
-    if (count_ == 0 && count >= capacity_) {
+    if (count_ == 0 && count >= capacity_ && filter_ == nullptr) {
       if (!Hand(data, capacity_)) return false;
       data += capacity_;
       count -= capacity_;

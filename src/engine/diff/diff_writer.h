@@ -35,6 +35,16 @@ class DiffWriter {
   // (if any) is advanced to the total handed on.
   bool Flush();
 
+  // Rewrites each block in place before it is handed on (and counted in the CRC): offset is
+  // the block's place in the output, a multiple of kBufferSize but for the last block.
+  class BlockFilter {
+   public:
+    virtual ~BlockFilter() = default;
+    virtual void Filter(unsigned char* data, std::size_t count, std::uint64_t offset) = 0;
+  };
+  // Not owned; null for none. Set it before the first byte.
+  void set_filter(BlockFilter* filter) { filter_ = filter; }
+
   // Bytes handed on so far (not counting those still buffered).
   std::uint64_t written() const { return written_; }
   // CRC-32 of the bytes handed on so far (zlib's, started from 0; 0 for none).
@@ -69,6 +79,7 @@ class DiffWriter {
   ProgressNode* node_ = nullptr;
   std::uint64_t limit_ = ~std::uint64_t{0};
   bool over_limit_ = false;
+  BlockFilter* filter_ = nullptr;
 };
 
 // A writer whose blocks are appended to a vector: for the builder's self-check and tests.

@@ -2,8 +2,10 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <new>
 
+#include "engine/diff/branch_targets.h"
 #include "engine/diff/difference_reader.h"
 #include "engine/xz_stream.h"
 
@@ -54,6 +56,27 @@ bool AddRun(std::uint64_t count, DiffWriter& out, DiffReader& old, DifferenceRea
   return true;
 }
 
+// One file's code ranges from the command stream; false unless well formed.
+bool ReadCodeRanges(XzReader& commands, std::uint64_t file_size, CodeRanges& out) {
+  unsigned char word[8];
+  if (!commands.ReadExactly(word, 8)) return false;
+  const std::uint64_t count = GetLe64(word);
+  if (count > kMaxCodeRanges) return false;
+  std::uint64_t end = 0;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    unsigned char triple[24];
+    if (!commands.ReadExactly(triple, sizeof triple)) return false;
+    CodeRange& r = out.ranges[i];
+    r.start = GetLe64(triple);
+    r.length = GetLe64(triple + 8);
+    r.address = GetLe64(triple + 16);
+    if (r.start < end || r.start > file_size || r.length > file_size - r.start) return false;
+    end = r.start + r.length;
+  }
+  out.count = static_cast<std::size_t>(count);
+  return true;
+}
+
 bool ExtraRun(std::uint64_t count, DiffWriter& out, XzReader& extra) {
   while (count > 0) {
     const unsigned char* data = nullptr;
@@ -95,7 +118,21 @@ bool DecodeStreamDiff(DiffWriter& out, DiffReader& old, DiffReader& commands,
   }
 
   DifferenceReader difference_source(difference_stream, (header.flags & kZeroRuns) != 0);
-  old.set_position(0);
+  // With branch targets, the records rebuild the converted new file from the converted
+  // old one: the old file is read converted, the output converted back as it goes out.
+  const bool branch_targets = (header.flags & kBranchTargets) != 0;
+  CodeRanges old_code, new_code;
+  if (branch_targets && (!ReadCodeRanges(command_stream, old.size(), old_code) ||
+                         !ReadCodeRanges(command_stream, header.new_size, new_code))) {
+    return false;
+  }
+  AbsoluteTargetsReader absolute_old(old, old_code);
+  if (branch_targets && !absolute_old.ok()) return false;
+  DiffReader& source = branch_targets ? static_cast<DiffReader&>(absolute_old) : old;
+  std::optional<RelativeTargetsOutput> relative;
+  if (branch_targets) relative.emplace(out, new_code);
+
+  source.set_position(0);
   std::uint64_t left = header.new_size;
   for (;;) {
     const unsigned char* peek = nullptr;
@@ -109,21 +146,23 @@ bool DecodeStreamDiff(DiffWriter& out, DiffReader& old, DiffReader& commands,
     const std::uint64_t extra_count = GetLe64(record + 8);
     const std::uint64_t seek = GetLe64(record + 16);  // two's complement
 
-    const std::uint64_t pos = old.position();  // never beyond the old size
-    if (add > left || add > old.size() - pos) return false;
-    if (!AddRun(add, out, old, difference_source, scratch.get())) return false;
+    const std::uint64_t pos = source.position();  // never beyond the old size
+    if (add > left || add > source.size() - pos) return false;
+    if (!AddRun(add, out, source, difference_source, scratch.get())) return false;
     left -= add;
     if (extra_count > left) return false;
     if (!ExtraRun(extra_count, out, extra_stream)) return false;
     left -= extra_count;
-    const std::uint64_t at = old.position();
+    const std::uint64_t at = source.position();
     const std::uint64_t moved = at + seek;  // wraps for negative seeks
     const bool backwards = (seek >> 63) != 0;
-    if (backwards ? moved > at : (moved < at || moved > old.size())) return false;
-    old.set_position(moved);
+    if (backwards ? moved > at : (moved < at || moved > source.size())) return false;
+    source.set_position(moved);
   }
-  return left == 0 && difference_source.Settled() && command_stream.Finished() && difference_stream.Finished() &&
-         extra_stream.Finished();
+  const bool ok = left == 0 && difference_source.Settled() && command_stream.Finished() &&
+                  difference_stream.Finished() && extra_stream.Finished();
+  // The last block is converted back only now that it is complete.
+  return ok && (!relative || relative->Finish());
 }
 
 }  // namespace vard::diff

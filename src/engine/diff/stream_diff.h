@@ -31,7 +31,12 @@ inline constexpr std::size_t kStreamDiffHeaderSize = 36;
 inline constexpr std::size_t kStreamDiffRecordSize = 24;
 
 inline constexpr unsigned char kZeroRuns = 0x01;
-inline constexpr unsigned char kKnownStreamDiffFlags = kZeroRuns;
+// The diff is made between the files with their x86 branch targets made absolute in their
+// code ranges (branch_targets.h); the command stream starts with the ranges, of the old
+// file and then of the new: each a u64 count (at most kMaxCodeRanges) and that many u64
+// triples (start, length, address), in order and apart, inside their file.
+inline constexpr unsigned char kBranchTargets = 0x02;
+inline constexpr unsigned char kKnownStreamDiffFlags = kZeroRuns | kBranchTargets;
 inline constexpr std::uint64_t kStreamDiffSizeMask = (std::uint64_t{1} << 56) - 1;
 inline constexpr int kZeroRunLengthBytes = 9;
 

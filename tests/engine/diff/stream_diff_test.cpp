@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 #include <lzma.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
+#include "engine/diff/branch_targets.h"
 #include "engine/xz_stream.h"
 
 namespace vard::diff {
@@ -181,6 +184,75 @@ TEST(StreamDiff, ZeroRunCodedDifferences) {
   ten.back() = 0;
   EXPECT_FALSE(Decode(old, Container(3 | zero_runs, Commands({{3, 0, 0}}), ten, {})).ok);
   EXPECT_FALSE(Decode(kOld, Container(1 | std::uint64_t{2} << 56, Commands({{1, 0, 0}}), {0}, {})).ok);
+}
+
+Bytes RangeTable(std::initializer_list<CodeRange> ranges, std::uint64_t count = ~std::uint64_t{0}) {
+  Bytes out(8);
+  PutLe64(out.data(), count != ~std::uint64_t{0} ? count : ranges.size());
+  for (const CodeRange& r : ranges) {
+    unsigned char b[24];
+    PutLe64(b, r.start);
+    PutLe64(b + 8, r.length);
+    PutLe64(b + 16, r.address);
+    out.insert(out.end(), b, b + 24);
+  }
+  return out;
+}
+
+TEST(StreamDiff, BranchTargetRangesMustBeWellFormed) {
+  const std::uint64_t flag = std::uint64_t{kBranchTargets} << 56;
+  const Bytes record = Commands({{8, 0, 0}});
+  const auto decode = [&](const Bytes& old_table, const Bytes& new_table) {
+    Bytes commands = old_table;
+    commands.insert(commands.end(), new_table.begin(), new_table.end());
+    commands.insert(commands.end(), record.begin(), record.end());
+    return Decode(kOld, Container(8 | flag, commands, Bytes(8), {}));
+  };
+  // No code anywhere: the old file as it is; code without E8 or E9 is left alone too.
+  Decoded d = decode(RangeTable({}), RangeTable({{0, 8, 0x1000}}));
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.out, kOld);
+  EXPECT_FALSE(decode(RangeTable({}, 17), RangeTable({})).ok);              // too many
+  EXPECT_FALSE(decode(RangeTable({{4, 5, 0}}), RangeTable({})).ok);          // past the end
+  EXPECT_FALSE(decode(RangeTable({}), RangeTable({{0, 4, 0}, {3, 2, 0}})).ok);  // overlapping
+  EXPECT_FALSE(decode(RangeTable({}), Bytes(4)).ok);                         // cut short
+}
+
+// The conversion is undone exactly, and the windowed reader of the old file gives the
+// bytes of converting the whole file at once, from any position.
+TEST(BranchTargets, UndoneExactlyAndTheSameThroughTheReader) {
+  std::mt19937 rng(3);
+  Bytes code((std::size_t{200} << 10) + 1234);
+  for (unsigned char& b : code) {
+    const unsigned r = rng() % 8;
+    b = r == 0 ? 0xE8 : r == 1 ? 0xE9 : r < 4 ? 0x00 : r == 4 ? 0xFF : static_cast<unsigned char>(rng());
+  }
+  const Bytes call = {0xE8, 0x10, 0x00, 0x00, 0x00};
+  std::copy(call.begin(), call.end(), code.begin() + 100);
+  CodeRanges ranges;
+  ranges.count = 2;
+  ranges.ranges[0] = {100, 70000, 0x401000};
+  ranges.ranges[1] = {80000, code.size() - 80000, 0x7FFFF0};
+  Bytes absolute = code;
+  ConvertBranchTargets(absolute.data(), absolute.size(), 0, ranges, true);
+  // The first call's target: 0x10 after the next instruction at 0x401005.
+  EXPECT_EQ(Bytes(absolute.begin() + 100, absolute.begin() + 105),
+            (Bytes{0xE8, 0x15, 0x10, 0x40, 0x00}));
+  EXPECT_TRUE(std::equal(code.begin(), code.begin() + 100, absolute.begin()));
+  Bytes back = absolute;
+  ConvertBranchTargets(back.data(), back.size(), 0, ranges, false);
+  EXPECT_TRUE(back == code);
+
+  MemoryDiffReader inner(code.data(), code.size());
+  AbsoluteTargetsReader reader(inner, ranges);
+  for (const std::uint64_t at : {std::uint64_t{0}, std::uint64_t{5000}, std::uint64_t{69999},
+                                 std::uint64_t{150000}, std::uint64_t{4096 * 3 - 2},
+                                 std::uint64_t{code.size() - 3}}) {
+    reader.set_position(at);
+    for (std::uint64_t i = 0; i < 3; ++i) ASSERT_EQ(reader.NextByte(), absolute[at + i]) << at;
+  }
+  reader.set_position(4);
+  for (std::size_t i = 0; i < 70000; ++i) ASSERT_EQ(reader.NextByte(), absolute[i + 4]) << i;
 }
 
 TEST(StreamDiff, StreamsNeedingMoreMemoryThanTheLimitAreRefused) {

@@ -4,6 +4,8 @@
 #include <optional>
 
 #include "engine/diff/stream_diff.h"
+#include "engine/diff/branch_targets.h"
+#include "mkpatch/encode/delta/code_ranges.h"
 #include "mkpatch/encode/delta/match_finder.h"
 #include "mkpatch/encode/delta/zero_runs.h"
 #include "mkpatch/encode/payload_writer.h"
@@ -123,8 +125,13 @@ StreamDiffParts SplitStreamDiff(
   return parts;
 }
 
-std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
-                                      const uint8_t* new_data, size_t new_size, uint64_t limit) {
+namespace {
+
+// The container of one pair as it is given; commands_prefix goes before the records in
+// the command stream, and flags into the header.
+std::vector<uint8_t> EncodePair(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
+                                size_t new_size, uint64_t limit,
+                                const std::vector<uint8_t>& commands_prefix, uint64_t flags) {
   // The difference stream, as long as the aligned part of the new file, is compressed
   // on a second thread while matching goes on, plain and zero-run coded on threads of
   // their own, the smaller kept. So are the extra bytes of a large file, which may be
@@ -149,6 +156,7 @@ std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
   coder.Finish(coded_piece);
   coded.Append(coded_piece);
   if (extra) extra->Append(parts.extra);
+  parts.commands.insert(parts.commands.begin(), commands_prefix.begin(), commands_prefix.end());
   const std::vector<uint8_t> commands = CompressXz(parts.commands, XzKind::Records);
   const uint64_t plain_size = differences.Finish(), coded_size = coded.Finish();
   const bool zero_runs = coded_size < plain_size;
@@ -162,7 +170,7 @@ std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
   std::vector<uint8_t> out(diff::kStreamDiffHeaderSize);
   out.reserve(total);
   std::copy(std::begin(diff::kStreamDiffMagic), std::end(diff::kStreamDiffMagic), out.begin());
-  const uint64_t flags = zero_runs ? diff::kZeroRuns : 0;
+  if (zero_runs) flags |= diff::kZeroRuns;
   diff::PutLe64(out.data() + 4, new_size | flags << 56);
   for (int i = 0; i < 3; ++i) diff::PutLe64(out.data() + 12 + 8 * i, sizes[i]);
   out.insert(out.end(), commands.begin(), commands.end());
@@ -170,6 +178,42 @@ std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
   if (extra) extra->AppendTo(out);
   else out.insert(out.end(), small_extra.begin(), small_extra.end());
   return out;
+}
+
+void PutRanges(std::vector<uint8_t>& out, const diff::CodeRanges& ranges) {
+  uint8_t word[8];
+  diff::PutLe64(word, ranges.count);
+  out.insert(out.end(), word, word + 8);
+  for (size_t i = 0; i < ranges.count; ++i) {
+    for (const uint64_t v : {ranges.ranges[i].start, ranges.ranges[i].length, ranges.ranges[i].address}) {
+      diff::PutLe64(word, v);
+      out.insert(out.end(), word, word + 8);
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
+                                      const uint8_t* new_data, size_t new_size, uint64_t limit) {
+  std::vector<uint8_t> plain = EncodePair(old_data, old_size, new_data, new_size, limit, {}, 0);
+  // Executables are tried again with their branch targets absolute; the smaller is kept.
+  const diff::CodeRanges old_code = FindCodeRanges(old_data, old_size);
+  const diff::CodeRanges new_code = FindCodeRanges(new_data, new_size);
+  if (old_code.count == 0 || new_code.count == 0 || new_size > kBranchTargetsUpTo ||
+      old_size > kBranchTargetsUpTo)
+    return plain;
+  std::vector<uint8_t> old_absolute(old_data, old_data + old_size);
+  std::vector<uint8_t> new_absolute(new_data, new_data + new_size);
+  diff::ConvertBranchTargets(old_absolute.data(), old_size, 0, old_code, true);
+  diff::ConvertBranchTargets(new_absolute.data(), new_size, 0, new_code, true);
+  std::vector<uint8_t> prefix;
+  PutRanges(prefix, old_code);
+  PutRanges(prefix, new_code);
+  std::vector<uint8_t> converted =
+      EncodePair(old_absolute.data(), old_size, new_absolute.data(), new_size,
+                 plain.empty() ? limit : plain.size(), prefix, diff::kBranchTargets);
+  return converted.empty() ? plain : converted;
 }
 
 }  // namespace vard::mkpatch

@@ -31,6 +31,10 @@ StreamDiffParts SplitStreamDiff(
 // New files above this size have their extra bytes compressed while matching goes on.
 inline constexpr size_t kPipedExtraFrom = size_t{16} << 20;
 
+// Executables (code_ranges.h) up to this size are also tried with their branch targets
+// absolute, which holds a converted copy of both files beside them.
+inline constexpr size_t kBranchTargetsUpTo = size_t{64} << 20;
+
 // The whole container as a patch carries it: header and the three compressed streams.
 // Memory beyond the two files: the match index, the commands (24 bytes a record), a few
 // MiB of queued stream bytes, the xz encoders and the compressed streams up to
