@@ -39,10 +39,41 @@ def edited(data, seed):
     return bytes(out[:at]) + noise(seed + 1, 300) + bytes(out[at:])
 
 
+def executable(version):
+    """game.exe: a PE file whose one code section is full of calls to its first KB. The new
+    version has 300 bytes inserted into the code, so every later call's relative target
+    changes while the address it calls does not: mkpatch carries it as a form 2 diff with
+    branch targets made absolute, which the patcher undoes as it writes."""
+    rng = random.Random(1)
+    code, calls = bytearray(), []
+    while len(code) < 5600:
+        code += noise(rng.randrange(1 << 30), rng.randrange(1, 8)).replace(b"\xe8", b"\x90")
+        if rng.randrange(3) == 0:
+            calls.append(len(code))
+            code += b"\xe8" + ((rng.randrange(1024) - len(code) - 5) & 0xFFFFFFFF).to_bytes(4, "little")
+    if version != "1.00":
+        at = 3000
+        for call in calls:
+            if call >= at:
+                rel = int.from_bytes(code[call + 1:call + 5], "little")
+                code[call + 1:call + 5] = ((rel - 300) & 0xFFFFFFFF).to_bytes(4, "little")
+        code[at:at] = noise(5, 300).replace(b"\xe8", b"\x90")
+    header = bytearray(0x400)
+    header[0:2] = b"MZ"
+    header[0x3C:0x40] = (0x80).to_bytes(4, "little")
+    header[0x80:0x84] = b"PE\0\0"
+    header[0x86] = 1        # one section
+    header[0x94] = 0xF0     # optional header size
+    section = 0x80 + 24 + 0xF0
+    for offset, value in ((8, len(code)), (12, 0x1000), (16, len(code)), (20, 0x400),
+                          (36, 0x60000020)):  # code, executable, readable
+        header[section + offset:section + offset + 4] = value.to_bytes(4, "little")
+    return bytes(header + code)
+
+
 def base_pack(version):
-    exe = noise(1, 6000)
     files = {
-        "game.exe": exe,
+        "game.exe": executable(version),
         "data/levels/level1.dat": noise(2, 3000),
         "data/unchanged.dat": noise(3, 1500),
         "readme.txt": b"KORAX suite game\r\nversion 1.00\r\n",
@@ -53,7 +84,6 @@ def base_pack(version):
         files["data/retired/old_level.dat"] = noise(7, 500)
         files["data/retired_mods/old_mod.dat"] = noise(8, 400)
     else:
-        files["game.exe"] = edited(exe, 5)
         files["data/levels/level1.dat"] = noise(6, 3500)
         # Text compresses: the payload is stored deflated and inflated by the patcher.
         files["data/levels/level2.dat"] = b"".join(
@@ -137,6 +167,16 @@ def main():
     subprocess.run([mkpatch, "build", project, "--out", os.path.join(out, "patch"),
                     "--resources-only", "--diff-format", diff_format], check=True,
                    stdout=subprocess.DEVNULL)
+    if diff_format != "1":
+        # The whole runs are where the patcher undoes branch targets: make sure it has to.
+        exe = [os.path.join(out, "game", v, "base", "game.exe") for v in ("1.00", "1.01")]
+        diff = os.path.join(out, "game.exe.diff")
+        subprocess.run([mkpatch, "diff", "--diff-format", "2", *exe, diff], check=True,
+                       stdout=subprocess.DEVNULL)
+        with open(diff, "rb") as f:
+            head = f.read(12)
+        if head[:4] != b"VDF2" or not head[11] & 2:
+            sys.exit("game.exe no longer travels with branch targets; adjust executable()")
 
     trees = os.path.join(out, "trees")
     old = {"base": "1.00", **{language: "1.00" for language in LANGUAGES}}
