@@ -13,14 +13,31 @@ std::uint32_t Converted(std::uint32_t operand, std::uint32_t next, bool to_absol
   return (value & 0x1000000u) != 0 ? value | 0xFE000000u : value;
 }
 
+// The first byte in [p, end) that is E8 or E9, or end. Eight bytes at a time: most code
+// bytes are neither, and a byte-at-a-time scan cost more than decoding the diff.
+const unsigned char* NextCallOrJump(const unsigned char* p, const unsigned char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    // Zero bytes where the byte is E8 or E9 (they differ in the lowest bit only); the
+    // test below finds a word with a zero byte exactly.
+    const std::uint64_t x = (word & (kOnes * 0xFE)) ^ (kOnes * 0xE8);
+    if (((x - kOnes) & ~x & kHigh) != 0) break;
+    p += 8;
+  }
+  while (p < end && (*p & 0xFE) != 0xE8) ++p;
+  return p;
+}
+
 void ConvertSpan(unsigned char* data, std::uint64_t data_offset, std::uint64_t from,
                  std::uint64_t to, const CodeRange& range, bool to_absolute) {
   for (std::uint64_t at = from; at + 5 <= to;) {
+    const unsigned char* last = data + (to - 5 - data_offset);  // the last place a call fits
+    const unsigned char* found = NextCallOrJump(data + (at - data_offset), last + 1);
+    if (found > last) break;
+    at = static_cast<std::uint64_t>(found - data) + data_offset;
     unsigned char* p = data + (at - data_offset);
-    if (p[0] != 0xE8 && p[0] != 0xE9) {
-      ++at;
-      continue;
-    }
     if (p[4] == 0x00 || p[4] == 0xFF) {
       const std::uint32_t operand = static_cast<std::uint32_t>(p[1]) |
                                     static_cast<std::uint32_t>(p[2]) << 8 |
