@@ -13,31 +13,11 @@
 #include <vector>
 
 #include "engine/inflate_loop.h"
+#include "test_support/memory_source.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-class ChunkSource final : public vard::InflateSource {
- public:
-  ChunkSource(const Bytes& bytes, std::size_t chunk, bool end_fails)
-      : bytes_(bytes), chunk_(chunk), end_fails_(end_fails) {}
-  std::int64_t Read(unsigned char* buffer, std::size_t capacity) override {
-    if (at_ == bytes_.size()) return end_fails_ ? -1 : 0;
-    std::size_t n = std::min(capacity, bytes_.size() - at_);
-    if (chunk_ != 0) n = std::min(n, chunk_);
-    std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(at_),
-              bytes_.begin() + static_cast<std::ptrdiff_t>(at_ + n), buffer);
-    at_ += n;
-    return static_cast<std::int64_t>(n);
-  }
-
- private:
-  const Bytes& bytes_;
-  std::size_t chunk_;
-  bool end_fails_;
-  std::size_t at_ = 0;
-};
 
 class VectorSink final : public vard::InflateSink {
  public:
@@ -82,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   Bytes expected;
   const bool expected_ok = Reference(stream, expected);
 
-  ChunkSource source(stream, control & 0x3F, (control & 0x40) != 0);
+  vard::test::MemorySource source(stream, control & 0x3F, (control & 0x40) != 0);
   VectorSink sink((control & 0x80) != 0);
   const bool ok = vard::InflateStream(source, sink, nullptr);
   if (control & 0x80) {

@@ -15,29 +15,12 @@
 
 #include "engine/crc_text.h"
 #include "model/progress_tree.h"
+#include "test_support/memory_source.h"
 
 namespace vard {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-class MemorySource final : public InflateSource {
- public:
-  explicit MemorySource(const Bytes& bytes) : bytes_(bytes) {}
-  std::int64_t Read(unsigned char* buffer, std::size_t capacity) override {
-    const std::size_t n = std::min(capacity, bytes_.size() - at_);
-    std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(at_),
-              bytes_.begin() + static_cast<std::ptrdiff_t>(at_ + n), buffer);
-    at_ += n;
-    ++reads;
-    return static_cast<std::int64_t>(n);
-  }
-  int reads = 0;
-
- private:
-  const Bytes& bytes_;
-  std::size_t at_ = 0;
-};
 
 class VectorSink final : public InflateSink {
  public:
@@ -86,7 +69,7 @@ Bytes Content(std::size_t n, unsigned seed) {
 }
 
 bool Inflate(const Bytes& stream, Bytes& out, ProgressNode* node = nullptr) {
-  MemorySource source(stream);
+  test::MemorySource source(stream);
   VectorSink sink;
   const bool ok = InflateStream(source, sink, node);
   out = sink.bytes;
@@ -142,7 +125,7 @@ TEST(InflateStream, BadStreamsFail) {
 
 TEST(InflateStream, FailedWriteFails) {
   const Bytes stream = Through(kPythonZlib, Content(std::size_t{3} << 20, 2));
-  MemorySource source(stream);
+  test::MemorySource source(stream);
   VectorSink sink;
   sink.fail_after = 1;
   EXPECT_FALSE(InflateStream(source, sink, nullptr));

@@ -11,6 +11,7 @@
 #include "engine/diff/diff_writer.h"
 #include "engine/inflate_loop.h"
 #include "engine/xz_stream.h"
+#include "test_support/memory_source.h"
 
 namespace vard {
 namespace {
@@ -19,22 +20,6 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr std::uint64_t kLimit = std::uint64_t{1} << 20;  // the entry's size
 constexpr std::uint64_t kChunk = std::uint64_t{1} << 20;  // the decoders' output chunk
-
-class BytesSource final : public InflateSource {
- public:
-  explicit BytesSource(const Bytes& bytes) : bytes_(bytes) {}
-  std::int64_t Read(unsigned char* buffer, std::size_t capacity) override {
-    const std::size_t n = std::min(capacity, bytes_.size() - at_);
-    std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(at_),
-              bytes_.begin() + static_cast<std::ptrdiff_t>(at_ + n), buffer);
-    at_ += n;
-    return static_cast<std::int64_t>(n);
-  }
-
- private:
-  const Bytes& bytes_;
-  std::size_t at_ = 0;
-};
 
 // Hands the decoder's output to a limited writer and counts what the decoder produced.
 class LimitedSink final : public InflateSink {
@@ -85,7 +70,7 @@ TEST(OutputLimit, WholePayloadBombsStopWithinAChunk) {
     diff::VectorDiffWriter writer;
     writer.set_limit(kLimit);
     LimitedSink sink(writer);
-    BytesSource source(use_xz ? xz : zlib);
+    test::MemorySource source(use_xz ? xz : zlib);
     EXPECT_FALSE(use_xz ? XzDecodeStream(source, sink, nullptr)
                         : InflateStream(source, sink, nullptr));
     writer.Flush();
@@ -97,7 +82,7 @@ TEST(OutputLimit, WholePayloadBombsStopWithinAChunk) {
   writer.set_limit(kLimit);
   LimitedSink sink(writer);
   const Bytes exact = Zlib(Zeros(kLimit));
-  BytesSource source(exact);
+  test::MemorySource source(exact);
   EXPECT_TRUE(InflateStream(source, sink, nullptr));
   EXPECT_TRUE(writer.Flush());
   EXPECT_FALSE(writer.over_limit());
