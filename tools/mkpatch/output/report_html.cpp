@@ -7,21 +7,20 @@
 #include <string>
 
 #include "mkpatch/output/build_report.h"
+#include "mkpatch/output/manifest_writer.h"
 
 namespace vard::mkpatch {
 namespace {
 
+// Text for the page's contents and attributes: the manifests' escaping, plus the
+// apostrophe.
 std::string Html(const std::string& text) {
   std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+  for (char c : XmlAttribute(text)) {
+    if (c == '\'') {
+      out += "&#39;";
+    } else {
+      out += c;
     }
   }
   return out;
