@@ -8,11 +8,12 @@
 namespace vard {
 
 std::int64_t CollectFileEntries(FileEntryList& list, const PatchConfig& config,
-                                const std::wstring& install_path, FolderEntryList* folders) {
+                                const std::wstring& install_path, FolderEntryList* folders,
+                                std::size_t set) {
   // A failed read leaves 0, which no language maps to.
   std::uint32_t language = 0;
   ReadDword(config.reg_language, language);
-  return SelectFileEntries(language, LoadDataResource, install_path, list, folders);
+  return SelectFileEntries(language, LoadDataResource, install_path, list, folders, set);
 }
 
 }  // namespace vard

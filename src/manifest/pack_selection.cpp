@@ -71,7 +71,7 @@ void AppendPack(ResourceView bytes, const std::wstring& install_root,
 
 std::int64_t SelectFileEntries(std::uint32_t language, const ResourceFetcher& fetch,
                                const std::wstring& install_path, FileEntryList& list,
-                               FolderEntryList* folders) {
+                               FolderEntryList* folders, std::size_t set) {
   const std::wstring install_root = NormalizePath(install_path, false, false) + L"\\";
 
   const char* chosen = LanguageSectionName(language);
@@ -81,10 +81,16 @@ std::int64_t SelectFileEntries(std::uint32_t language, const ResourceFetcher& fe
   ParseXmlDocument(fetch(kMainManifestId), main_manifest, "Invalid main_xml");
   const TiXmlElement* patch = main_manifest.FirstChildElement("patch");
   if (patch == nullptr) throw std::runtime_error("Invalid main_xml");
+  // The sections of the starting version's set.
+  const TiXmlElement* sections = patch;
+  for (std::size_t k = 0; k < set && sections != nullptr; ++k) {
+    sections = k == 0 ? patch->FirstChildElement("set") : sections->NextSiblingElement("set");
+  }
+  if (sections == nullptr) throw std::runtime_error("Invalid main_xml");
 
   // Summed unsigned so that an overflow wraps instead of being undefined; read back signed.
   std::uint64_t total = 0;
-  for (const TiXmlElement* section = patch->FirstChildElement("language"); section != nullptr;
+  for (const TiXmlElement* section = sections->FirstChildElement("language"); section != nullptr;
        section = section->NextSiblingElement("language")) {
     const char* name = section->Attribute("name");
     if (name != nullptr && std::string(name) != chosen) continue;

@@ -47,6 +47,12 @@ PatchConfig ParsePatchConfig(ResourceView manifest) {
   RegValueRefFromXml(Required(*patch, "reg_version"), config.reg_version);
   RegValueRefFromXml(Required(*patch, "reg_version2"), config.reg_version2);
   RegValueRefFromXml(Required(*patch, "reg_language"), config.reg_language);
+  for (const TiXmlElement* set = patch->FirstChildElement("set"); set != nullptr;
+       set = set->NextSiblingElement("set")) {
+    const char* set_from = set->Attribute("from");
+    if (set_from == nullptr) InvalidMainXml();
+    config.other_from.emplace_back(set_from);
+  }
   return config;
 }
 

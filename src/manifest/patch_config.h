@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "base/reg_value_ref.h"
 #include "manifest/resource_view.h"
@@ -13,6 +14,9 @@ namespace vard {
 struct PatchConfig {
   std::string from;
   std::string to;
+  // A patcher for several starting versions: the "from" text of each "set" element, in
+  // document order (set 1, 2, ...; `from` is set 0). Empty for a patch from one version.
+  std::vector<std::string> other_from;
   RegValueRef reg_path;
   RegValueRef reg_version;
   RegValueRef reg_version2;
@@ -23,8 +27,9 @@ struct PatchConfig {
 // Raises std::runtime_error "Invalid main_xml" or "Cannot init regvalue from xml".
 // The first failure in this order is the one raised: no "patch" element, no "version" or
 // one without "from" or "to", then "reg_path", "reg_version", "reg_version2" and
-// "reg_language" each missing (all "Invalid main_xml") or lacking "key" or "value".
-// Later elements of the same name are ignored.
+// "reg_language" each missing (all "Invalid main_xml") or lacking "key" or "value", then a
+// "set" element without "from" ("Invalid main_xml"). Later elements of the same name are
+// ignored.
 PatchConfig ParsePatchConfig(ResourceView manifest);
 
 // Empties out, then fills it from the element's "key" and "value" attributes. Raises

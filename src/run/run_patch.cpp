@@ -123,18 +123,19 @@ void RunPatch() {
   const std::int32_t installed = ParseVersion(installed_text);
   if (installed_text.empty() || installed == 0) return ReportError(210);
 
-  // Already patched, newer, or another version than the patch starts from: nothing to do.
-  const std::int32_t from = ParseVersion(config.from);
+  // Already patched, newer, or none of the versions the patch starts from: nothing to do.
+  // Otherwise the set of packs of the installed starting version applies.
   const std::int32_t to = ParseVersion(config.to);
   if (installed == to) return Conclude(kCaptionSuccess, 211, kNoticeStyle);
   if (installed > to) return ReportNotice(212);
-  if (installed != from) return ReportNotice(213);
+  const int set = FindStartingSet(installed, config.from, config.other_from);
+  if (set < 0) return ReportNotice(213);
 
-  // The files of every pack that applies to the installation language.
+  // The files of every pack of that set that applies to the installation language.
   FileEntryList entries;
   FolderEntryList folders;
-  const auto required_space =
-      static_cast<std::uint64_t>(CollectFileEntries(entries, config, install_path, &folders));
+  const auto required_space = static_cast<std::uint64_t>(
+      CollectFileEntries(entries, config, install_path, &folders, static_cast<std::size_t>(set)));
 
   // The root of the progress tree drives the total bar.
   ProgressNode root(0, nullptr);

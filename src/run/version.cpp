@@ -39,4 +39,13 @@ std::int32_t ParseVersion(const std::string& text) {
   return static_cast<std::int32_t>((major << 16) | minor);
 }
 
+int FindStartingSet(std::int32_t installed, const std::string& from,
+                    const std::vector<std::string>& other_from) {
+  if (installed == ParseVersion(from)) return 0;
+  for (std::size_t k = 0; k < other_from.size(); ++k) {
+    if (installed == ParseVersion(other_from[k])) return static_cast<int>(k + 1);
+  }
+  return -1;
+}
+
 }  // namespace vard

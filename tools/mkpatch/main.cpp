@@ -149,13 +149,22 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
         if (!file.archive_summary.empty())
           std::printf("%s%s: %s\n", pack.root.c_str(), file.subpath.c_str(), file.archive_summary.c_str());
   std::printf("patch %s -> %s: %zu added, %zu updated (%zu as diffs), %zu deleted, %zu unchanged\n",
-              project.from.c_str(), project.to.c_str(), stats.added, stats.updated, stats.diffs,
-              stats.deleted, stats.unchanged);
+              StartingVersionsText(project).c_str(), project.to.c_str(), stats.added, stats.updated,
+              stats.diffs, stats.deleted, stats.unchanged);
+  if (!project.other_from.empty())
+    std::printf("shared payloads: %zu entries of later starting versions name a payload already "
+                "stored (%s not stored again)\n",
+                stats.shared, Megabytes(stats.shared_bytes).c_str());
   std::printf("bytes in: %s, patch size: %s (payloads %s, limit %s), time %.1f s\n",
               Megabytes(stats.bytes_in).c_str(), Megabytes(stats.payload_bytes + manifest_bytes).c_str(),
               Megabytes(stats.payload_bytes).c_str(), Megabytes(limit).c_str(), SecondsSince(start));
-  std::printf("self-check: %zu entries replayed in 5 languages (%zu payloads decoded), final trees equal the new trees\n",
-              check.entries, check.decoded);
+  if (check.starts > 1)
+    std::printf("self-check: %zu entries replayed from %zu starting versions in 5 languages (%zu payloads "
+                "decoded), final trees equal the new trees\n",
+                check.entries, check.starts, check.decoded);
+  else
+    std::printf("self-check: %zu entries replayed in 5 languages (%zu payloads decoded), final trees equal the new trees\n",
+                check.entries, check.decoded);
   if (cache.enabled())
     std::printf("cache: %zu of %zu payloads reused from earlier builds (%s)\n", cache.reused(),
                 stats.added + stats.updated, cache.folder().string().c_str());

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -177,40 +178,39 @@ bool RunJobs(std::vector<Job>& jobs, const std::filesystem::path& resources, con
 
 }  // namespace
 
-PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resources, BuildStats& stats,
-                    const BuildOptions& options) {
-  PatchPlan plan;
-  plan.project = project;
+namespace {
 
-  // Stage 1: compare every pack's trees, so that bad names and id shortage are reported
-  // before any encoding time is spent.
-  size_t resources_needed = 0;
-  uint64_t files = 0, bytes = 0;
-  for (const LanguageSection& section : project.sections)
-    for (const PackSource& pack : section.packs)
-      for (const std::string& name : ListTree(pack.new_dir)) {
-        ++files;
-        bytes += FileSize(pack.new_dir / name);
-      }
-  ProgressBar bar("comparing", files, bytes);
-  for (const LanguageSection& section : project.sections) {
-    plan.changes.emplace_back();
-    for (const PackSource& pack : section.packs) {
-      plan.changes.back().push_back(CompareTrees(pack.old_dir, pack.new_dir, &bar));
-      const PackChanges& c = plan.changes.back().back();
-      resources_needed += 1 + c.added.size() + c.updated.size() + (c.deleted_first.empty() ? 0 : 1);
+// Builds one set's sections: its packs and the resource id of every pack manifest and
+// payload, in manifest order. In a later set (`keys` not null) an entry whose payload an
+// earlier entry already makes from the same content names that payload instead.
+void PlanSections(PatchPlan& plan, IdAllocator& ids, BuildStats& stats,
+                  std::map<std::string, int>* keys, bool later_set) {
+  const Project& project = plan.project;
+  // The payload's inputs: the kind and the content of both versions. Equal keys give equal
+  // payloads, since encoding depends on nothing else.
+  auto key_of = [](const PlannedFile& file, bool updated) {
+    const Bytes content = ReadWholeFile(file.new_file);
+    std::string key = Sha256Hex(content.data(), content.size());
+    if (updated) {
+      const Bytes old = ReadWholeFile(file.old_file);
+      key = "updated " + Sha256Hex(old.data(), old.size()) + " " + key;
     }
-  }
-  bar.Finish();
-  const size_t available = static_cast<size_t>(kLastId - kFirstFreeId + 1);
-  if (resources_needed > available)
-    throw InputError("the patch needs " + std::to_string(resources_needed) +
-                     " resources (pack manifests and payloads) but 16-bit ids allow only " +
-                     std::to_string(available) + " (ids from " + std::to_string(kFirstFreeId) +
-                     " to " + std::to_string(kLastId) + ")");
-
-  // Stage 2: the manifests' structure and every resource id, in manifest order.
-  IdAllocator ids;
+    return key;
+  };
+  auto give_id = [&](PlannedFile& file, bool updated) {
+    if (!keys) {
+      file.id = ids.Next();
+      return;
+    }
+    const auto [it, inserted] = keys->emplace(key_of(file, updated), 0);
+    if (inserted || !later_set) {
+      if (inserted) it->second = file.id = ids.Next();
+      else file.id = ids.Next();  // the first set stays laid out as a patch of its own
+    } else {
+      file.id = it->second;
+      file.shared = true;
+    }
+  };
   for (size_t s = 0; s < project.sections.size(); ++s) {
     PlannedSection section;
     section.name = project.sections[s].name;
@@ -242,7 +242,7 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
         PlannedFile file;
         file.subpath = "/" + name;
         file.new_file = source.new_dir / name;
-        file.id = ids.Next();
+        give_id(file, false);
         pack.added.push_back(std::move(file));
       }
       for (const UpdatedFile& names : c.updated) {
@@ -250,7 +250,7 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
         file.subpath = "/" + names.new_name;
         file.new_file = source.new_dir / names.new_name;
         file.old_file = source.old_dir / names.old_name;
-        file.id = ids.Next();
+        give_id(file, true);
         pack.updated.push_back(std::move(file));
       }
       for (const std::string& name : c.deleted) {
@@ -268,31 +268,133 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
     }
     plan.sections.push_back(std::move(section));
   }
+}
+
+// Every added and updated file of a set, with whether it is an update.
+template <typename Visit>
+void ForEachPayloadFile(PatchPlan& plan, Visit visit) {
+  for (PlannedSection& section : plan.sections)
+    for (PlannedPack& pack : section.packs)
+      for (int kind = 0; kind < 2; ++kind)
+        for (PlannedFile& file : kind == 0 ? pack.added : pack.updated) visit(file, kind == 1);
+}
+
+}  // namespace
+
+PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resources, BuildStats& stats,
+                    const BuildOptions& options) {
+  // One set per starting version; the first is the plan itself.
+  PatchPlan plan;
+  plan.project = project;
+  plan.other_starts.resize(project.other_from.size());
+  for (size_t k = 0; k < plan.other_starts.size(); ++k)
+    plan.other_starts[k].project = ProjectFromStart(project, k + 1);
+  std::vector<PatchPlan*> sets{&plan};
+  for (PatchPlan& other : plan.other_starts) sets.push_back(&other);
+
+  // Stage 1: compare every pack's trees, so that bad names and id shortage are reported
+  // before any encoding time is spent.
+  size_t resources_needed = 0;
+  uint64_t files = 0, bytes = 0;
+  for (const LanguageSection& section : project.sections)
+    for (const PackSource& pack : section.packs)
+      for (const std::string& name : ListTree(pack.new_dir)) {
+        files += sets.size();
+        bytes += sets.size() * FileSize(pack.new_dir / name);
+      }
+  ProgressBar bar("comparing", files, bytes);
+  for (PatchPlan* set : sets) {
+    for (const LanguageSection& section : set->project.sections) {
+      set->changes.emplace_back();
+      for (const PackSource& pack : section.packs) {
+        set->changes.back().push_back(CompareTrees(pack.old_dir, pack.new_dir, &bar));
+        const PackChanges& c = set->changes.back().back();
+        resources_needed += 1 + c.added.size() + c.updated.size() + (c.deleted_first.empty() ? 0 : 1);
+      }
+    }
+  }
+  bar.Finish();
+  const size_t available = static_cast<size_t>(kLastId - kFirstFreeId + 1);
+  if (resources_needed > available)
+    throw InputError("the patch needs " + std::to_string(resources_needed) +
+                     " resources (pack manifests and payloads) but 16-bit ids allow only " +
+                     std::to_string(available) + " (ids from " + std::to_string(kFirstFreeId) +
+                     " to " + std::to_string(kLastId) + ")");
+
+  // Stage 2: the manifests' structure and every resource id, in manifest order, set by set.
+  IdAllocator ids;
+  std::map<std::string, int> keys;
+  const bool several = sets.size() > 1;
+  for (size_t k = 0; k < sets.size(); ++k) PlanSections(*sets[k], ids, stats, several ? &keys : nullptr, k > 0);
 
   // Stage 3: the payloads, on every core. Pointers into the plan stay valid: it no longer
   // grows.
   std::vector<Job> jobs;
-  for (PlannedSection& section : plan.sections)
-    for (PlannedPack& pack : section.packs)
-      for (int kind = 0; kind < 2; ++kind)
-        for (PlannedFile& file : kind == 0 ? pack.added : pack.updated) {
-          const bool updated = kind == 1;
-          const uint64_t size = FileSize(file.new_file);
-          const uint64_t memory = EncodingMemory(size, updated ? FileSize(file.old_file) : 0, updated);
-          jobs.push_back({&file, updated, file.subpath.substr(1), size, memory});
-        }
+  for (PatchPlan* set : sets)
+    ForEachPayloadFile(*set, [&](PlannedFile& file, bool updated) {
+      if (file.shared) return;
+      const uint64_t size = FileSize(file.new_file);
+      const uint64_t memory = EncodingMemory(size, updated ? FileSize(file.old_file) : 0, updated);
+      jobs.push_back({&file, updated, file.subpath.substr(1), size, memory});
+    });
   const bool within_limit = RunJobs(jobs, resources, options, stats);
 
-  for (PlannedSection& section : plan.sections) {
-    for (const PlannedPack& pack : section.packs) {
-      for (int kind = 0; kind < 2; ++kind)
-        for (const PlannedFile& file : kind == 0 ? pack.added : pack.updated) {
-          stats.bytes_in += file.size;
-          if (file.diff) ++stats.diffs;
-        }
-    }
-    section.required_space = RequiredSpace(section);
+  // A build stopped at its payload limit shares nothing: payloads are missing.
+  if (several && within_limit) {
+    // An entry that names another's payload takes what encoding found out about it.
+    std::map<int, const PlannedFile*> owners;
+    for (PatchPlan* set : sets)
+      ForEachPayloadFile(*set, [&](PlannedFile& file, bool) {
+        if (!file.shared) owners.emplace(file.id, &file);
+      });
+    for (PatchPlan* set : sets)
+      ForEachPayloadFile(*set, [&](PlannedFile& file, bool) {
+        if (!file.shared) return;
+        const PlannedFile& owner = *owners.at(file.id);
+        file.size = owner.size;
+        file.crc = owner.crc;
+        file.size_org = owner.size_org;
+        file.crc_org = owner.crc_org;
+        file.comp = owner.comp;
+        file.comp_form = owner.comp_form;
+        file.comp_size = owner.comp_size;
+        file.diff = owner.diff;
+        file.diff_form = owner.diff_form;
+        file.diff_size = owner.diff_size;
+        ++stats.shared;
+        stats.shared_bytes += file.comp_size;
+      });
+    // Different inputs may still give the same bytes (the same new file added in one set
+    // and replaced whole in another): a later set's payload equal to an earlier one is
+    // named instead of stored.
+    std::map<std::string, int> stored;
+    for (size_t k = 0; k < sets.size(); ++k)
+      ForEachPayloadFile(*sets[k], [&](PlannedFile& file, bool) {
+        if (file.shared) return;
+        const std::filesystem::path path = PayloadPath(resources, file.id);
+        const Bytes payload = ReadWholeFile(path);
+        const auto [it, inserted] = stored.emplace(Sha256Hex(payload.data(), payload.size()), file.id);
+        if (inserted || k == 0) return;
+        std::filesystem::remove(path);
+        stats.payload_bytes -= payload.size();
+        file.id = it->second;
+        file.shared = true;
+        ++stats.shared;
+        stats.shared_bytes += payload.size();
+      });
   }
+
+  for (PatchPlan* set : sets)
+    for (PlannedSection& section : set->sections) {
+      for (const PlannedPack& pack : section.packs) {
+        for (int kind = 0; kind < 2; ++kind)
+          for (const PlannedFile& file : kind == 0 ? pack.added : pack.updated) {
+            stats.bytes_in += file.size;
+            if (file.diff) ++stats.diffs;
+          }
+      }
+      section.required_space = RequiredSpace(section);
+    }
   if (!within_limit) {
     const std::string message = "the payloads alone exceed " + std::to_string(options.max_payload_bytes) +
                                 " bytes, more than the patcher can carry; build was stopped";

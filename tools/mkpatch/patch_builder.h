@@ -21,6 +21,8 @@ struct BuildStats {
   size_t diffs = 0;           // updated files carried as diffs
   uint64_t bytes_in = 0;      // bytes of the files read from the new trees
   uint64_t payload_bytes = 0; // bytes of all payload resources
+  size_t shared = 0;          // entries of a later starting version naming an earlier payload
+  uint64_t shared_bytes = 0;  // the payload bytes those entries did not store again
   std::vector<std::string> warnings;
 };
 
@@ -39,6 +41,7 @@ struct BuildOptions {
   std::function<void(const PatchPlan&, const std::string&)> on_limit;
 };
 
+// One set of packs per starting version of the project (see PatchPlan::other_starts).
 // Payload files go to `resources`, which must exist. Throws InputError for input the patch
 // cannot carry (unreadable files, a folder that becomes a file, more payloads than resource
 // ids, payloads beyond the limit). The payloads do not depend on the number of threads.

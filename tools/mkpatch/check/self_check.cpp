@@ -329,7 +329,10 @@ class ModelSaveFiles final : public SaveFileSystem {
 
 class Replayer {
  public:
-  Replayer(const PatchPlan& plan, const fs::path& resources) : plan_(plan), resources_(resources) {
+  // `set` is the starting version's set in the main manifest (0 for plan.project.from);
+  // `prefix` starts every problem line ("" or "from 1.01, ").
+  Replayer(const PatchPlan& plan, const fs::path& resources, size_t set, std::string prefix)
+      : plan_(plan), resources_(resources), set_(set), prefix_(std::move(prefix)) {
     for (size_t s = 0; s < plan.project.sections.size(); ++s) {
       packs_.emplace_back();
       for (size_t p = 0; p < plan.project.sections[s].packs.size(); ++p)
@@ -355,9 +358,9 @@ class Replayer {
     try {
       required_[language.name] = static_cast<uint64_t>(SelectFileEntries(
           language.id, [this](uint16_t id) { return Fetch(id); }, kInstallPath, selection.files,
-          &selection.folders));
+          &selection.folders, set_));
     } catch (const std::exception& e) {
-      problems_.push_back(std::string(language.name) + ": the patcher cannot read the manifests (" +
+      problems_.push_back(prefix_ + language.name + ": the patcher cannot read the manifests (" +
                           e.what() + ")");
       selection = {};
     }
@@ -389,7 +392,7 @@ class Replayer {
         }
       }
     }
-    const std::string lang = language.name;
+    const std::string lang = prefix_ + language.name;
     auto fail = [&](const FileEntry& entry, const std::string& what) {
       problems_.push_back(lang + ": " + Narrow(DisplayName(entry)) + ": " + what);
     };
@@ -636,6 +639,8 @@ class Replayer {
 
   const PatchPlan& plan_;
   fs::path resources_;
+  size_t set_;
+  std::string prefix_;
   Contents contents_;
   std::vector<std::vector<PackFiles>> packs_;
   std::map<uint16_t, Bytes> manifests_;
@@ -729,23 +734,38 @@ std::string RebuildFromShippedDiff(const std::vector<uint8_t>& old,
 
 CheckResult SelfCheck(const PatchPlan& plan, const fs::path& resources, bool show_progress) {
   CheckResult result;
-  Replayer replayer(plan, resources);
-  std::vector<Selection> selected;
+  // Every starting version's set, each on its own old installation.
+  std::vector<const PatchPlan*> sets{&plan};
+  for (const PatchPlan& other : plan.other_starts) sets.push_back(&other);
+  std::vector<std::unique_ptr<Replayer>> replayers;
+  std::vector<std::vector<Selection>> selected(sets.size());
   uint64_t total_bytes = 0;
-  for (const Language& language : kLanguages) {
-    selected.push_back(replayer.Select(language));
-    for (const auto& entry : selected.back().files) {
-      ++result.entries;
-      if (entry->kind != EntryKind::Deleted) total_bytes += static_cast<uint64_t>(ReadManifestNumber(entry->size));
+  for (size_t k = 0; k < sets.size(); ++k) {
+    const std::string prefix = sets.size() > 1 ? "from " + sets[k]->project.from + ", " : "";
+    replayers.push_back(std::make_unique<Replayer>(*sets[k], resources, k, prefix));
+    for (const Language& language : kLanguages) {
+      selected[k].push_back(replayers[k]->Select(language));
+      for (const auto& entry : selected[k].back().files) {
+        ++result.entries;
+        if (entry->kind != EntryKind::Deleted) total_bytes += static_cast<uint64_t>(ReadManifestNumber(entry->size));
+      }
     }
   }
   std::unique_ptr<ProgressBar> bar;
   if (show_progress) bar = std::make_unique<ProgressBar>("checking", result.entries, total_bytes);
-  for (size_t l = 0; l < std::size(kLanguages); ++l) replayer.Replay(kLanguages[l], selected[l], bar.get());
+  for (size_t k = 0; k < sets.size(); ++k) {
+    for (size_t l = 0; l < std::size(kLanguages); ++l)
+      replayers[k]->Replay(kLanguages[l], selected[k][l], bar.get());
+    result.problems.insert(result.problems.end(), replayers[k]->problems().begin(),
+                           replayers[k]->problems().end());
+    result.decoded += replayers[k]->decoded();
+  }
   if (bar) bar->Finish();
-  result.problems = replayer.problems();
-  result.refused.assign(replayer.refused().begin(), replayer.refused().end());
-  result.decoded = replayer.decoded();
+  // Files the save removal would take, once however many starting versions meet them.
+  std::set<std::string> refused;
+  for (const auto& replayer : replayers) refused.insert(replayer->refused().begin(), replayer->refused().end());
+  result.refused.assign(refused.begin(), refused.end());
+  result.starts = sets.size();
   return result;
 }
 

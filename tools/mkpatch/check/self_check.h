@@ -1,7 +1,7 @@
 // The builder's last stage before output: the whole patch, as written to the resources
-// folder, is replayed for every installation language on a model of that language's old
-// installation, in the patcher's order (sections, packs, then added, updated and deleted
-// files), with the patcher's own code wherever it has some: manifest parsing and pack
+// folder, is replayed for every starting version and installation language on a model of
+// that version's and language's old installation, in the patcher's order (sections,
+// packs, then added, updated and deleted files), with the patcher's own code wherever it has some: manifest parsing and pack
 // selection, path joining and name conversion, the zlib inflate loop and the diff decoder.
 // The model finds names as Windows does (name_case.h) and follows the patcher's pre-flight
 // and application rules for existing, missing, folder and file targets. The tree it ends
@@ -26,6 +26,7 @@ struct CheckResult {
   std::vector<std::string> refused;
   size_t entries = 0;  // entries replayed, over all languages
   size_t decoded = 0;  // payloads decoded (a payload met again with the same input is not)
+  size_t starts = 1;   // starting versions replayed, each in every language
 };
 
 CheckResult SelfCheck(const PatchPlan& plan, const std::filesystem::path& resources,

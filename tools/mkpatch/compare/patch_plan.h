@@ -26,6 +26,9 @@ struct PlannedFile {
   // For an archive diff encoded in this build (not taken from the cache): what happened to
   // its entries, as ArchiveSummary says it.
   std::string archive_summary;
+  // The payload resource `id` was stored for an earlier entry (of another starting
+  // version's set) with the same bytes; this entry only names it.
+  bool shared = false;
 };
 
 struct PlannedPack {
@@ -52,6 +55,12 @@ struct PatchPlan {
   // The tree comparison of each project pack ([section][pack] as in the project), which the
   // self-check's model of the installations starts from.
   std::vector<std::vector<PackChanges>> changes;
+  // A patcher from several versions: the set of each further starting version
+  // (project.other_from, in order), planned as a patch from that version alone (its
+  // project's `from` is that version, its packs' old_dir that version's folders). This plan
+  // is the set of project.from; a later set's entry names a payload an earlier entry
+  // stored when the bytes are the same.
+  std::vector<PatchPlan> other_starts;
 };
 
 }  // namespace vard::mkpatch

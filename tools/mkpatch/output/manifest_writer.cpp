@@ -38,6 +38,18 @@ void WriteFile(std::ostringstream& xml, const PlannedFile& file, bool updated) {
   xml << "/>\n";
 }
 
+void WriteSections(std::ostringstream& xml, const std::vector<PlannedSection>& sections,
+                   const std::string& indent) {
+  for (const PlannedSection& section : sections) {
+    xml << indent << "<language";
+    if (!section.name.empty()) xml << " name=\"" << section.name << "\"";
+    xml << " required_space=\"" << section.required_space << "\">\n";
+    for (const PlannedPack& pack : section.packs)
+      xml << indent << "  <pack root=\"" << XmlAttribute(pack.root) << "\" id=\"" << pack.id << "\"/>\n";
+    xml << indent << "</language>\n";
+  }
+}
+
 }  // namespace
 
 std::string MainManifestXml(const PatchPlan& plan) {
@@ -51,13 +63,13 @@ std::string MainManifestXml(const PatchPlan& plan) {
   WriteRegistry(xml, "reg_version", plan.project.reg_version);
   WriteRegistry(xml, "reg_version2", plan.project.reg_version2);
   WriteRegistry(xml, "reg_language", plan.project.reg_language);
-  for (const PlannedSection& section : plan.sections) {
-    xml << "  <language";
-    if (!section.name.empty()) xml << " name=\"" << section.name << "\"";
-    xml << " required_space=\"" << section.required_space << "\">\n";
-    for (const PlannedPack& pack : section.packs)
-      xml << "    <pack root=\"" << XmlAttribute(pack.root) << "\" id=\"" << pack.id << "\"/>\n";
-    xml << "  </language>\n";
+  WriteSections(xml, plan.sections, "  ");
+  // Each further starting version's own sections, which patchers from before several
+  // starting versions existed skip as an unknown element.
+  for (const PatchPlan& other : plan.other_starts) {
+    xml << "  <set from=\"" << XmlAttribute(other.project.from) << "\">\n";
+    WriteSections(xml, other.sections, "    ");
+    xml << "  </set>\n";
   }
   xml << "</patch>\n";
   return xml.str();

@@ -50,9 +50,9 @@ std::vector<std::pair<std::string, std::string>> VersionValues(const Project& pr
   values.emplace_back("OriginalFilename", "patcher.exe");
   values.emplace_back("ProductName", info.product);
   values.emplace_back("ProductVersion", project.to);
-  values.emplace_back("PatchFromVersion", project.from);
+  values.emplace_back("PatchFromVersion", StartingVersionsText(project));
   values.emplace_back("PatchToVersion", project.to);
-  values.emplace_back("Comments", "Updates " + info.product + " from " + project.from + " to " +
+  values.emplace_back("Comments", "Updates " + info.product + " from " + StartingVersionsText(project) + " to " +
                                       project.to);
   return values;
 }
@@ -214,13 +214,19 @@ void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path&
       "// payloads, all \"DATA\" resources.\n";
   WriteText(ManifestPath(folder, kMainManifestId), MainManifestXml(plan));
   rc += std::to_string(kMainManifestId) + " DATA " + RcString(ManifestPath(folder, kMainManifestId)) + "\n";
-  for (const PlannedSection& section : plan.sections) {
-    for (const PlannedPack& pack : section.packs) {
-      WriteText(ManifestPath(folder, pack.id), PackManifestXml(pack));
-      rc += std::to_string(pack.id) + " DATA " + RcString(ManifestPath(folder, pack.id)) + "\n";
-      for (int kind = 0; kind < 2; ++kind)
-        for (const PlannedFile& file : kind == 0 ? pack.added : pack.updated)
-          rc += std::to_string(file.id) + " DATA " + RcString(PayloadPath(folder, file.id)) + "\n";
+  std::vector<const PatchPlan*> sets{&plan};
+  for (const PatchPlan& other : plan.other_starts) sets.push_back(&other);
+  for (const PatchPlan* set : sets) {
+    for (const PlannedSection& section : set->sections) {
+      for (const PlannedPack& pack : section.packs) {
+        WriteText(ManifestPath(folder, pack.id), PackManifestXml(pack));
+        rc += std::to_string(pack.id) + " DATA " + RcString(ManifestPath(folder, pack.id)) + "\n";
+        // A shared payload is listed once, by the entry that stored it.
+        for (int kind = 0; kind < 2; ++kind)
+          for (const PlannedFile& file : kind == 0 ? pack.added : pack.updated)
+            if (!file.shared)
+              rc += std::to_string(file.id) + " DATA " + RcString(PayloadPath(folder, file.id)) + "\n";
+      }
     }
   }
   // The icon travels beside the script; the patcher build takes it from there

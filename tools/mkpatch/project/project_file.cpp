@@ -2,6 +2,7 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <array>
 #include <sstream>
 
@@ -48,7 +49,58 @@ std::filesystem::path ReadFolder(const View& node,
   return dir;
 }
 
+// A pack's old folder: one text for a patch from one version, or a table from each
+// starting version to its folder (needed when "from" is a list of several).
+void ReadOldFolders(const toml::node_view<const toml::node>& node, const std::string& where,
+                    const std::string& raw_root, const Project& project, bool from_is_list,
+                    const std::filesystem::path& base, PackSource& source) {
+  const std::string pack = where + " (root \"" + raw_root + "\")";
+  const toml::table* table = node.as_table();
+  if (!table) {
+    if (from_is_list && !project.other_from.empty())
+      throw InputError("project file: " + pack +
+                       ": old must be a table from each starting version to its folder, such as "
+                       "old = { \"" + project.from + "\" = \"...\", \"" + project.other_from[0] + "\" = \"...\" }");
+    source.old_dir = ReadFolder(node, where + ".old", base);
+    return;
+  }
+  for (const auto& [key, value] : *table) {
+    const std::string version(key.str());
+    bool listed = version == project.from;
+    for (const std::string& other : project.other_from) listed = listed || version == other;
+    if (!listed)
+      throw InputError("project file: " + pack + ": old names version " + version +
+                       ", which \"from\" does not list");
+  }
+  auto folder_of = [&](const std::string& version) {
+    const auto value = node[version];
+    if (!value)
+      throw InputError("project file: " + pack + ": old has no folder for starting version " + version);
+    return ReadFolder(value, where + ".old." + version, base);
+  };
+  source.old_dir = folder_of(project.from);
+  for (const std::string& other : project.other_from) source.other_old_dirs.push_back(folder_of(other));
+}
+
 }  // namespace
+
+std::string StartingVersionsText(const Project& project) {
+  std::string text = project.from;
+  for (const std::string& other : project.other_from) text += ", " + other;
+  return text;
+}
+
+Project ProjectFromStart(const Project& project, size_t start) {
+  Project one = project;
+  if (start > 0) one.from = project.other_from.at(start - 1);
+  one.other_from.clear();
+  for (LanguageSection& section : one.sections)
+    for (PackSource& pack : section.packs) {
+      if (start > 0) pack.old_dir = pack.other_old_dirs.at(start - 1);
+      pack.other_old_dirs.clear();
+    }
+  return one;
+}
 
 std::optional<int32_t> ParseVersion(const std::string& text) {
   const auto dot = text.find('.');
@@ -84,19 +136,43 @@ Project LoadProject(const std::filesystem::path& file) {
   const std::filesystem::path base = file.has_parent_path() ? file.parent_path() : ".";
 
   Project project;
-  project.from = RequireString(root["from"], "from");
+  // "from" is one version, or the list of versions one patcher brings to "to".
+  const toml::array* from_list = root["from"].as_array();
+  std::vector<std::string> starts;
+  if (from_list) {
+    if (from_list->empty()) throw InputError("project file: \"from\" lists no version");
+    for (size_t i = 0; i < from_list->size(); ++i)
+      starts.push_back(RequireString(toml::node_view<const toml::node>((*from_list)[i]),
+                                     "\"from\" entry " + std::to_string(i + 1)));
+  } else {
+    starts.push_back(RequireString(root["from"], "from"));
+  }
   project.to = RequireString(root["to"], "to");
-  const auto from = ParseVersion(project.from);
+  std::vector<std::pair<int32_t, std::string>> numbered;
+  for (const std::string& start : starts) {
+    const auto number = ParseVersion(start);
+    if (!number) throw InputError("project file: \"from\" version \"" + start + "\" is not major.minor");
+    numbered.emplace_back(*number, start);
+  }
   const auto to = ParseVersion(project.to);
-  if (!from) throw InputError("project file: \"from\" version \"" + project.from + "\" is not major.minor");
   if (!to) throw InputError("project file: \"to\" version \"" + project.to + "\" is not major.minor");
-  // The patcher takes a version of 0 for one it cannot read and stops every run.
-  if (*from == 0)
-    throw InputError("project file: \"from\" version " + project.from +
-                     " reads as 0, which the patcher takes for an unreadable version");
-  if (*to <= *from)
-    throw InputError("project file: \"to\" version " + project.to + " is not greater than \"from\" " +
-                     project.from);
+  for (const auto& [number, text] : numbered) {
+    // The patcher takes a version of 0 for one it cannot read and stops every run.
+    if (number == 0)
+      throw InputError("project file: \"from\" version " + text +
+                       " reads as 0, which the patcher takes for an unreadable version");
+    if (*to <= number)
+      throw InputError("project file: \"to\" version " + project.to + " is not greater than \"from\" " + text);
+  }
+  // The patcher tells versions apart by number only, so "1.1" and "1.01" are one version.
+  std::sort(numbered.begin(), numbered.end());
+  for (size_t i = 1; i < numbered.size(); ++i)
+    if (numbered[i].first == numbered[i - 1].first)
+      throw InputError("project file: starting version " + numbered[i].second + " is listed twice in \"from\"" +
+                       (numbered[i].second == numbered[i - 1].second ? std::string()
+                                                                     : " (as " + numbered[i - 1].second + ")"));
+  project.from = numbered[0].second;
+  for (size_t i = 1; i < numbered.size(); ++i) project.other_from.push_back(numbered[i].second);
 
   project.reg_path = ReadRegistry(root, "reg_path");
   project.reg_version = ReadRegistry(root, "reg_version");
@@ -132,7 +208,7 @@ Project LoadProject(const std::filesystem::path& file) {
         if (const std::string problem = RelativePathProblem(raw_root); !problem.empty())
           throw InputError("project file: " + pwhere + ": bad root \"" + raw_root + "\": " + problem);
         source.root = CleanPackRoot(raw_root);
-        source.old_dir = ReadFolder(view["old"], pwhere + ".old", base);
+        ReadOldFolders(view["old"], pwhere, raw_root, project, from_list != nullptr, base, source);
         source.new_dir = ReadFolder(view["new"], pwhere + ".new", base);
         section.packs.push_back(std::move(source));
       }
@@ -183,7 +259,7 @@ Project LoadProject(const std::filesystem::path& file) {
   project.version_info.studio = text("studio", "");
   project.version_info.product = text("product", "Game");
   project.version_info.description =
-      text("description", project.version_info.product + " patch " + project.from + " to " + project.to);
+      text("description", project.version_info.product + " patch " + StartingVersionsText(project) + " to " + project.to);
   project.version_info.copyright = text("copyright", "");
 
   if (root["sign"]) {

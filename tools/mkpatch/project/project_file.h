@@ -17,8 +17,10 @@ struct RegistryLocation {
 
 struct PackSource {
   std::string root;  // cleaned pack root ("" or "local\french")
-  std::filesystem::path old_dir;
+  std::filesystem::path old_dir;  // the pack as installed at Project::from
   std::filesystem::path new_dir;
+  // The pack as installed at each of Project::other_from, in that order.
+  std::vector<std::filesystem::path> other_old_dirs;
 };
 
 struct LanguageSection {
@@ -50,7 +52,11 @@ struct SigningSetup {
 };
 
 struct Project {
+  // The oldest starting version (the one the main manifest's header names) and the version
+  // every starting version ends at. other_from holds the further starting versions of a
+  // patcher that serves several, ascending; empty for a patch from one version.
   std::string from, to;
+  std::vector<std::string> other_from;
   RegistryLocation reg_path, reg_version, reg_version2, reg_language;
   std::vector<LanguageSection> sections;
   SkinOverrides skin;
@@ -62,7 +68,14 @@ struct Project {
 // nullopt unless the text is exactly digits, a dot, digits, within the 16-bit ranges.
 std::optional<int32_t> ParseVersion(const std::string& text);
 
-// Reads and checks the project: both versions parse and "to" is greater than "from", every
+// Every starting version for texts the player reads: "1.00", or "1.00, 1.01" with several.
+std::string StartingVersionsText(const Project& project);
+
+// The project as a patch from one of its starting versions (0: `from`, k: other_from[k-1]),
+// with that version's old folders as each pack's old_dir and no further starting versions.
+Project ProjectFromStart(const Project& project, size_t start);
+
+// Reads and checks the project: versions parse and "to" is greater than every "from", every
 // language name is known, every pack root is a clean relative path, every folder exists.
 // Relative folders are taken from the project file's own folder. Throws InputError.
 Project LoadProject(const std::filesystem::path& file);
