@@ -120,6 +120,29 @@ TEST_F(PackSelection, LanguagesOutsideTheTableAreRefusedBeforeAnythingIsRead) {
   EXPECT_TRUE(list.empty());
 }
 
+TEST_F(PackSelection, EachStartingVersionTakesOnlyTheSectionsOfItsSet) {
+  resources.Add(5001, R"(<patch>
+  <language required_space="1"><pack root="" id="5002"/></language>
+  <set from="0.90">
+    <language required_space="20"><pack root="" id="5006"/></language>
+    <language name="french" required_space="300"><pack root="" id="5014"/></language>
+  </set>
+  <language name="english" required_space="4000"><pack root="" id="5012"/></language>
+  <set from="0.95"><language required_space="50000"><pack root="" id="5017"/></language></set>
+</patch>)");
+  EXPECT_EQ(SelectFileEntries(9, resources.Fetcher(), L"C:\\G", list, nullptr, 0), 4001);
+  EXPECT_EQ(Names(), (std::vector<std::wstring>{L"\\p5002", L"\\p5012"}));
+  list.clear();
+  EXPECT_EQ(SelectFileEntries(1036, resources.Fetcher(), L"C:\\G", list, nullptr, 1), 320);
+  EXPECT_EQ(Names(), (std::vector<std::wstring>{L"\\p5006", L"\\p5014"}));
+  list.clear();
+  EXPECT_EQ(SelectFileEntries(9, resources.Fetcher(), L"C:\\G", list, nullptr, 2), 50000);
+  EXPECT_EQ(Names(), (std::vector<std::wstring>{L"\\p5017"}));
+  list.clear();
+  EXPECT_THROW(SelectFileEntries(9, resources.Fetcher(), L"C:\\G", list, nullptr, 3), std::runtime_error);
+  EXPECT_TRUE(list.empty());
+}
+
 TEST_F(PackSelection, RequiredSpaceIsASigned64BitSumOfTheSelectedSections) {
   resources.Add(5001, R"(<patch>
       <language required_space="  +6000000000x"/>

@@ -57,6 +57,16 @@ TEST(ParsePatchConfig, LaterElementsOfTheSameNameAreIgnored) {
   EXPECT_EQ(config.reg_path.value_name, "Path");
 }
 
+TEST(ParsePatchConfig, FurtherStartingVersionsComeFromSetElementsInOrder) {
+  const std::string header = std::string(kVersion) + kPath + kVer + kVer2 + kLang;
+  EXPECT_TRUE(ParsePatchConfig(View(Patch(header))).other_from.empty());
+  const PatchConfig config = ParsePatchConfig(View(Patch(
+      header + "<set from=\"0.90\"><language required_space=\"1\"/></set><set from=\"0.95\"/>")));
+  EXPECT_EQ(config.other_from, (std::vector<std::string>{"0.90", "0.95"}));
+  // A set that does not say which version it starts from cannot be chosen.
+  EXPECT_EQ(FailureOf(Patch(header + "<set from=\"0.90\"/><set/>")), "Invalid main_xml");
+}
+
 TEST(ParsePatchConfig, ReportsTheFirstFaultInLookupOrder) {
   const std::string all = std::string(kVersion) + kPath + kVer + kVer2 + kLang;
   EXPECT_EQ(FailureOf(""), "Invalid main_xml");

@@ -262,6 +262,38 @@ with tempfile.TemporaryDirectory() as tmp:
             "reg_version = { key = '%s', value = \"%s\" }" % (key, value))
         open(path, "w", encoding="utf-8").write(text)
         expect(label, ["build", path, "--out", out], 2, rule)
+
+    # Several starting versions: each named in the message with the pack it concerns.
+    write(os.path.join(tmp, "old1", "a.txt"), b"old")
+
+    def versions(frm, old):
+        path = project(tmp, to="1.02")
+        text = open(path, encoding="utf-8").read()
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text.replace('from = "1.00"', "from = " + frm).replace('old = "old"', "old = " + old))
+        return path
+    both = '{ "1.00" = "old", "1.01" = "old1" }'
+    for label, frm, old, text in [
+            ("listed twice", '["1.01", "1.00", "1.1"]', both, "starting version 1.1 is listed twice"),
+            ("start equals to", '["1.00", "1.02"]', both, "not greater than \"from\" 1.02"),
+            ("start above to", '["1.03", "1.00"]', both, "not greater than \"from\" 1.03"),
+            ("old misses a start", '["1.00", "1.01"]', '{ "1.00" = "old" }',
+             "language section 1, pack 1 (root \"\"): old has no folder for starting version 1.01"),
+            ("old names another", '["1.00", "1.01"]', '{ "1.00" = "old", "1.01" = "old", "1.05" = "old" }',
+             "pack 1 (root \"\"): old names version 1.05, which \"from\" does not list"),
+            ("old not a table", '["1.00", "1.01"]', '"old"', "pack 1 (root \"\"): old must be a table"),
+            ("empty from", '[]', '"old"', "\"from\" lists no version")]:
+        expect(label, ["build", versions(frm, old), "--out", out], 2, text)
+    several = os.path.join(tmp, "several")
+    expect("several starts", ["build", versions('["1.01", "1.00"]', both), "--out", several,
+                              "--resources-only"], 0, "1 entries of later starting versions name")
+    main = open(os.path.join(several, "resources", "5001.xml")).read()
+    rc = [line.split()[0] for line in open(os.path.join(several, "resources", "patch_data.rc"))
+          if " DATA " in line]
+    if '<version from="1.00" to="1.02"/>' not in main or '<set from="1.01">' not in main:
+        failures.append("several starts: main manifest %r" % main)
+    if len(rc) != len(set(rc)) or len(rc) != 4:
+        failures.append("several starts: resources listed %r (want 5001, two packs, one payload)" % rc)
     expect("unknown language", ["build", project(tmp, name='name = "French"'), "--out", out], 2,
            "unknown language name \"French\"")
     expect("dotdot root", ["build", project(tmp, root="local\\..\\x"), "--out", out], 2,

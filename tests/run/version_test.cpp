@@ -41,5 +41,16 @@ TEST(ParseVersion, OverlongNumbersWrapWithoutFault) {
   EXPECT_EQ(ParseVersion("4294967297.4294967298"), 0x10002);
 }
 
+TEST(FindStartingSet, MatchesStartingVersionsByNumber) {
+  const std::vector<std::string> others{"1.02", "1.5"};
+  EXPECT_EQ(FindStartingSet(ParseVersion("1.00"), "1.0", others), 0);
+  EXPECT_EQ(FindStartingSet(ParseVersion("1.02"), "1.00", others), 1);
+  EXPECT_EQ(FindStartingSet(ParseVersion("1.05"), "1.00", others), 2);
+  // Below, between and above the starting versions: none applies.
+  for (const char* installed : {"0.99", "1.01", "1.03", "2.00"})
+    EXPECT_EQ(FindStartingSet(ParseVersion(installed), "1.00", others), -1) << installed;
+  EXPECT_EQ(FindStartingSet(ParseVersion("1.02"), "1.00", {}), -1);
+}
+
 }  // namespace
 }  // namespace vard

@@ -13,6 +13,9 @@ Written below OUT (deterministic: the same bytes on every run):
                                        that language's pack at 1.01, the other packs at 1.00
   trees/after_lock_french              a French run that stopped at the locked
                                        local\\french\\text.dat: everything before it applied
+  versions/                            one patcher from 1.00 and from 1.02 to 1.03 of the base
+                                       pack: its game, project, patch/resources and the trees
+                                       installed_1.00, installed_1.02 and expected
 The game is a few KB, so that a run spends its time in the splash, not in the files.
 """
 import os
@@ -149,6 +152,38 @@ new = "game/1.01/{0}"
 """
 
 
+def versions_pack(version):
+    """The base pack in the versions of the patcher for several starting versions: 1.00 and
+    1.03 as the suite's 1.00 and 1.01; 1.02 shares some files with each and has its own."""
+    if version != "1.02":
+        return base_pack("1.00" if version == "1.00" else "1.01")
+    files = dict(base_pack("1.01"))
+    files["game.exe"] = base_pack("1.00")["game.exe"]
+    files["data/levels/level1.dat"] = edited(files["data/levels/level1.dat"], 7)
+    files["data/mid_only.dat"] = noise(8, 600)
+    del files["data/new folder/notes.txt"]
+    return files
+
+
+VERSIONS_PROJECT = PROJECT.replace('from = "1.00"\nto = "1.01"', 'from = ["1.00", "1.02"]\nto = "1.03"').replace(
+    'old = "game/1.00/base"\nnew = "game/1.01/base"',
+    'old = { "1.00" = "game/1.00", "1.02" = "game/1.02" }\nnew = "game/1.03"')
+
+
+def build_versions(mkpatch, out, diff_format):
+    for version in ("1.00", "1.02", "1.03"):
+        write_tree(os.path.join(out, "game", version), versions_pack(version))
+    project = os.path.join(out, "versions.toml")
+    with open(project, "w") as f:
+        f.write(VERSIONS_PROJECT)
+    subprocess.run([mkpatch, "build", project, "--out", os.path.join(out, "patch"),
+                    "--resources-only", "--diff-format", diff_format], check=True,
+                   stdout=subprocess.DEVNULL)
+    for version in ("1.00", "1.02"):
+        write_tree(os.path.join(out, "trees", "installed_" + version), versions_pack(version))
+    write_tree(os.path.join(out, "trees", "expected"), versions_pack("1.03"))
+
+
 def main():
     mkpatch, out = sys.argv[1], sys.argv[2]
     diff_format = sys.argv[3] if len(sys.argv) > 3 else "2"
@@ -189,6 +224,7 @@ def main():
     stopped = installation({**old, "base": "1.01"})
     stopped["local/french/voice/intro.dat"] = language_pack("french", "1.01")["voice/intro.dat"]
     write_tree(os.path.join(trees, "after_lock_french"), stopped)
+    build_versions(mkpatch, os.path.join(out, "versions"), diff_format)
 
 
 if __name__ == "__main__":
