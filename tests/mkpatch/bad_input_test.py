@@ -284,16 +284,21 @@ with tempfile.TemporaryDirectory() as tmp:
             ("old not a table", '["1.00", "1.01"]', '"old"', "pack 1 (root \"\"): old must be a table"),
             ("empty from", '[]', '"old"', "\"from\" lists no version")]:
         expect(label, ["build", versions(frm, old), "--out", out], 2, text)
+    # Shared by content (the same update of a.txt) and by bytes (b.txt added whole from
+    # 1.00, replaced whole from 1.01): two payloads for four entries.
     several = os.path.join(tmp, "several")
+    write(os.path.join(tmp, "new", "b.txt"), bytes(random.Random(1).randbytes(300)))
+    write(os.path.join(tmp, "old1", "b.txt"), bytes(random.Random(2).randbytes(300)))
     expect("several starts", ["build", versions('["1.01", "1.00"]', both), "--out", several,
-                              "--resources-only"], 0, "1 entries of later starting versions name")
+                              "--resources-only"], 0, "2 entries of later starting versions name")
     main = open(os.path.join(several, "resources", "5001.xml")).read()
     rc = [line.split()[0] for line in open(os.path.join(several, "resources", "patch_data.rc"))
           if " DATA " in line]
     if '<version from="1.00" to="1.02"/>' not in main or '<set from="1.01">' not in main:
         failures.append("several starts: main manifest %r" % main)
-    if len(rc) != len(set(rc)) or len(rc) != 4:
-        failures.append("several starts: resources listed %r (want 5001, two packs, one payload)" % rc)
+    if len(rc) != len(set(rc)) or len(rc) != 5:
+        failures.append("several starts: resources listed %r (want 5001, two packs, two payloads)" % rc)
+    os.remove(os.path.join(tmp, "new", "b.txt"))
     expect("unknown language", ["build", project(tmp, name='name = "French"'), "--out", out], 2,
            "unknown language name \"French\"")
     expect("dotdot root", ["build", project(tmp, root="local\\..\\x"), "--out", out], 2,

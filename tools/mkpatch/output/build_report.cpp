@@ -93,7 +93,8 @@ ReportEntry Entry(const std::string& section, const std::string& root, const Pla
   }
   e.new_size = file.size;
   e.old_size = kind == EntryKind::kAdded ? 0 : file.size_org;
-  e.payload = file.comp_size;
+  // A payload named by several starting versions' entries counts once, with its first.
+  e.payload = file.shared ? 0 : file.comp_size;
   e.comp = file.comp ? file.comp_form : 0;
   e.diff = file.diff ? file.diff_form : 0;
   e.archive = file.archive_summary;
@@ -158,10 +159,19 @@ BuildReport MakeBuildReport(const PatchPlan& plan, BuildFacts facts) {
   report.project = plan.project;
   report.facts = std::move(facts);
   std::map<std::string, size_t> pack_index;
-  for (const PlannedSection& section : plan.sections) {
+  // With several starting versions, each later set's sections are named after its version.
+  std::vector<std::pair<std::string, const PlannedSection*>> sections;
+  for (const PlannedSection& section : plan.sections) sections.emplace_back(section.name, &section);
+  for (const PatchPlan& other : plan.other_starts)
+    for (const PlannedSection& section : other.sections)
+      sections.emplace_back("from " + other.project.from + ", " +
+                                (section.name.empty() ? std::string("all languages") : section.name),
+                            &section);
+  for (const auto& [name, planned] : sections) {
+    const PlannedSection& section = *planned;
     for (const PlannedPack& pack : section.packs) {
       report.unchanged += pack.unchanged;
-      const std::string label = PackLabel(section.name, pack.root);
+      const std::string label = PackLabel(name, pack.root);
       if (!pack_index.count(label)) {
         pack_index[label] = report.by_pack.size();
         report.by_pack.push_back({label, 0, 0});
@@ -170,20 +180,20 @@ BuildReport MakeBuildReport(const PatchPlan& plan, BuildFacts facts) {
       // A payload that was made has the file's checksum; a stopped build leaves the rest out.
       for (const PlannedFile& f : pack.added) {
         if (f.crc.empty()) ++report.not_encoded;
-        else report.entries.push_back(Entry(section.name, pack.root, f, EntryKind::kAdded));
+        else report.entries.push_back(Entry(name, pack.root, f, EntryKind::kAdded));
       }
       for (const PlannedFile& f : pack.updated) {
         if (f.crc.empty()) ++report.not_encoded;
-        else report.entries.push_back(Entry(section.name, pack.root, f,
+        else report.entries.push_back(Entry(name, pack.root, f,
                                             f.diff ? EntryKind::kUpdatedByDiff : EntryKind::kUpdatedWhole));
       }
-      for (const PlannedFile& f : pack.deleted) report.entries.push_back(Entry(section.name, pack.root, f, EntryKind::kDeleted));
+      for (const PlannedFile& f : pack.deleted) report.entries.push_back(Entry(name, pack.root, f, EntryKind::kDeleted));
       share.files += pack.deleted.size();
       for (const auto* list : {&pack.added, &pack.updated})
         for (const PlannedFile& f : *list)
           if (!f.crc.empty()) {
             ++share.files;
-            share.bytes += f.comp_size;
+            share.bytes += f.shared ? 0 : f.comp_size;
           }
     }
   }
