@@ -470,7 +470,7 @@ class Replayer {
         return fail(entry, "a file stands where a folder of its path goes; the patcher stops with 215");
     }
 
-    if (const uint64_t required = required_[lang]; peak > required)
+    if (const uint64_t required = required_[language.name]; peak > required)
       problems_.push_back(lang + ": the run needs " + std::to_string(peak) +
                           " bytes of free space at its fullest, but the sections ask for " +
                           std::to_string(required) + "; the patcher could run out of space midway");
