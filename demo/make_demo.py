@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Writes the demo game, versions 1.00 and 1.01, and its patch project into one folder.
+"""Writes the demo game, versions 1.00, 1.01 and 1.02, and its patch projects into one folder.
 
 usage: make_demo.py OUT
 
 Layout written (each version's packs in folders of their own, as a studio keeps them):
   OUT/demo.toml                 the patch project (a copy of demo/demo.toml)
+  OUT/demo-versions.toml        one patcher from 1.00 and from 1.01 to 1.02 (a copy)
+  OUT/1.02/base, french, german     version 1.02, made from 1.01
   OUT/1.00/base, OUT/1.01/base      files below the installation folder
   OUT/1.00/french, OUT/1.01/french  files below local\\french
   OUT/1.00/german, OUT/1.01/german  files below local\\german
@@ -135,7 +137,7 @@ def write(root, rel, data):
 
 def main():
     out = sys.argv[1]
-    for sub in ("1.00", "1.01"):
+    for sub in ("1.00", "1.01", "1.02"):
         shutil.rmtree(os.path.join(out, sub), ignore_errors=True)
     words = ["the", "knight", "castle", "sword", "dragon", "gold", "quest", "village",
              "night", "storm", "ancient", "guard", "river", "path", "shadow"]
@@ -193,8 +195,28 @@ def main():
     new_german = {"strings/menu.xml": menu_xml("de", de, ["Mehrspieler"]),
                   "strings/level3.txt": "Stufe 3: der Sturm\n".encode("utf-8")}
 
+    # 1.02: the game rebuilt once more, level 1 (the same in 1.00 and 1.01) edited, level 3
+    # reworked, level 4 and one more text added; a patcher from both versions stores the
+    # level 1 diff and the added files once.
+    game.edit(seed=102)
+    level3 = bytearray(new_base["data/levels/level3.dat"])
+    level3[30_000:30_000] = level(6, 8_000)
+    level1 = bytearray(new_base["data/levels/level1.dat"])
+    level1[90_000:90_010] = b"secret" * 2 + level1[90_002:90_010]
+    base_102 = {**new_base,
+                "game.exe": game.image(),
+                "data/levels/level1.dat": bytes(level1),
+                "data/levels/level3.dat": bytes(level3),
+                "data/levels/level4.dat": level(7, 100_000),
+                "data/config/defaults.cfg": b"difficulty=2\nvolume=70\nlanguage_pack=1\nfov=100\n",
+                "patch_history.txt": new_base["patch_history.txt"] +
+                b"1.02\n- Secret in level 1, level 3 reworked, new level 4.\n"}
+    french_102 = {**new_french, "strings/menu.xml": menu_xml("fr", fr, ["Multijoueur", "Succès"])}
+    german_102 = {**new_german, "strings/credits.txt": "Übersetzung\n".encode("utf-8")}
+
     for version, trees in (("1.00", (old_base, old_french, old_german)),
-                           ("1.01", (new_base, new_french, new_german))):
+                           ("1.01", (new_base, new_french, new_german)),
+                           ("1.02", (base_102, french_102, german_102))):
         for name, files in zip(("base", "french", "german"), trees):
             folder = os.path.join(out, version, name)
             os.makedirs(folder, exist_ok=True)
@@ -204,7 +226,8 @@ def main():
     subprocess.run([sys.executable, os.path.join(here, "make_art.py"), os.path.join(out, "art")],
                    check=True)
     make_test_certificate(os.path.join(out, "signing"))
-    shutil.copyfile(os.path.join(here, "demo.toml"), os.path.join(out, "demo.toml"))
+    for project in ("demo.toml", "demo-versions.toml"):
+        shutil.copyfile(os.path.join(here, project), os.path.join(out, project))
 
 
 def make_test_certificate(folder):

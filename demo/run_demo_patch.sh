@@ -2,6 +2,7 @@
 # Installs the demo game 1.00 in a Wine prefix, runs a patcher on it and checks the result:
 # the tree equals 1.01 byte for byte (base pack plus the installation's language pack),
 # both version values read 1.01, saves without the keep marker are gone and the others kept.
+# DEMO_FROM and DEMO_TO choose other versions (a patcher from several versions).
 # usage: run_demo_patch.sh EXE GAME_DIR OUT_DIR [french|german|english] [--skip-saves]
 #   GAME_DIR: what demo/make_demo.py wrote; OUT_DIR: prefix, copies and screenshots;
 #   --skip-saves: report the saves left but do not judge them.
@@ -13,6 +14,7 @@ repo=$(cd "$here/.." && pwd)
 # with, and the patcher must not join a session begun without one.
 if [ -z "${DISPLAY:-}" ]; then exec "$repo/scripts/private-screen" "$0" "$@"; fi
 exe=$1 game=$2 out=$3 language=${4:-french} judge_saves=yes
+from=${DEMO_FROM:-1.00} to=${DEMO_TO:-1.01}
 [ "${5:-}" = --skip-saves ] && judge_saves=no
 case $language in
   french) lang_id=1036 ;; german) lang_id=7 ;; english) lang_id=9 ;;
@@ -33,9 +35,9 @@ compose() {   # version, target folder: the base pack plus the installation's la
     cp -r "$game/$1/$language/." "$2/local/$language/"
   fi
 }
-compose 1.00 "$install"
-compose 1.00 "$out/before"
-compose 1.01 "$out/expected"
+compose "$from" "$install"
+compose "$from" "$out/before"
+compose "$to" "$out/expected"
 # Saves: those ending with the keep marker 00 00 00 00 26 6B 84 F2 must survive the patch.
 saves=$install/settings/profiles
 mkdir -p "$saves/Aldric/savegames" "$saves/Brenna/savegames"
@@ -47,10 +49,10 @@ printf "hardcore run$marker" > "$saves/Brenna/savegames/hardcore.sav"
 hklm='HKLM\SOFTWARE\Korax\Demo'
 uninstall='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\KoraxDemo'
 wine reg add "$hklm" /v InstallPath /t REG_SZ /d "$install_win" /f >/dev/null
-wine reg add "$hklm" /v Version /t REG_SZ /d 1.00 /f >/dev/null
+wine reg add "$hklm" /v Version /t REG_SZ /d "$from" /f >/dev/null
 wine reg add "$hklm" /v Language /t REG_DWORD /d $lang_id /f >/dev/null
-wine reg add "$uninstall" /v DisplayVersion /t REG_SZ /d 1.00 /f >/dev/null
-echo "installed the demo 1.00 at $install_win, language $lang_id, 4 saves (2 with the keep marker)"
+wine reg add "$uninstall" /v DisplayVersion /t REG_SZ /d "$from" /f >/dev/null
+echo "installed the demo $from at $install_win, language $lang_id, 4 saves (2 with the keep marker)"
 
 echo "running $(basename "$exe")"
 "$here/drive_patcher.sh" "$prefix" "$exe" "$out/screenshots"
@@ -62,7 +64,7 @@ query() { wine reg query "$1" /v "$2" 2>/dev/null | sed -n "s/.*$2 *REG_SZ *//p"
 v1=$(query "$hklm" Version)
 v2=$(query "$uninstall" DisplayVersion)
 echo "registry: Version=$v1 DisplayVersion=$v2"
-[ "$v1" = 1.01 ] && [ "$v2" = 1.01 ] || status=1
+[ "$v1" = "$to" ] && [ "$v2" = "$to" ] || status=1
 echo "saves left: $(cd "$saves" 2>/dev/null && find . -type f | sort | tr '\n' ' ')"
 if [ $judge_saves = yes ]; then
   for kept in Aldric/savegames/campaign.sav Brenna/savegames/hardcore.sav; do
