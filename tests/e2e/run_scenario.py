@@ -275,12 +275,14 @@ def check_report(case, report, prefix, scenario_dir, texts):
     return report["errors"] + check.failures
 
 
-def second_run(case):
-    """The case's "then": the same program started again in the same prefix once the first
-    run has ended. It keeps the first run's language, environment and program; registry
-    writes, held mutexes and files, answers and expectations are its own."""
+def later_runs(case):
+    """The case's "then" (one run or a list of them): the same program started again in the
+    same prefix once the run before has ended. Each keeps the first run's language,
+    environment and program; registry writes, held mutexes and files, answers and
+    expectations are its own."""
     kept = {k: case[k] for k in ("lang", "env", "text_language", "program") if k in case}
-    return merge(kept, case["then"])
+    then = case.get("then", [])
+    return [merge(kept, run) for run in (then if isinstance(then, list) else [then])]
 
 
 def wine(command, env, log, timeout):
@@ -350,7 +352,7 @@ def run_case(args, scenario_file, case_name):
     display = wine_env.Display(private=case.get("private_display", True))
     env["DISPLAY"] = display.name
     failures, reports = [], []
-    runs = [case] + ([second_run(case)] if "then" in case else [])
+    runs = [case] + later_runs(case)
     try:
         resources = {}
         if "resource_folder" in case:  # every <id>.xml / <id>.bin that mkpatch wrote
@@ -373,7 +375,7 @@ def run_case(args, scenario_file, case_name):
         if done[0] != 0:
             failures.append("embedding resources failed: " + done[1])
         for number, run in enumerate(runs, start=1) if done[0] == 0 else []:
-            # Files of the first run are named as before; a second run's get a "2".
+            # Files of the first run are named as before; later runs' get their number.
             tag = "" if number == 1 else str(number)
             said = "" if number == 1 else "run %d: " % number
             with open(os.path.join(exe_dir, "script%s.txt" % tag), "w", encoding="utf-8") as f:
