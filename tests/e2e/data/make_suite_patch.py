@@ -173,6 +173,9 @@ VERSIONS_PROJECT = PROJECT.replace('from = "1.00"\nto = "1.01"', 'from = ["1.00"
 def build_versions(mkpatch, out, diff_format):
     for version in ("1.00", "1.02", "1.03"):
         write_tree(os.path.join(out, "game", version), versions_pack(version))
+    # Folders change too: 1.03 holds an empty folder that both sets create, and the set from
+    # 1.00 removes the folders that held only its deleted files.
+    os.makedirs(os.path.join(out, "game", "1.03", "data", "empty", "inner"))
     project = os.path.join(out, "versions.toml")
     with open(project, "w") as f:
         f.write(VERSIONS_PROJECT)
