@@ -377,13 +377,20 @@ with tempfile.TemporaryDirectory() as tmp:
     if os.path.exists(os.path.join(out, "resources")):
         failures.append("a refused patch left a resources folder")
 
-    # More payloads than resource ids: 60 535 files.
+    # More payloads than resource ids: 16 packs of 3784 added files each take 60 560 ids
+    # (a manifest and a payload per file), so the folder is made once and named 16 times:
+    # 60 535 files of their own took most of this test's time on a loaded machine.
     many = os.path.join(tmp, "many")
     os.makedirs(many)
-    for i in range(60535):
+    for i in range(3784):
         open(os.path.join(many, "f%d" % i), "wb").close()
-    expect("too many payloads", ["build", project(tmp, new="many"), "--out", out, "--resources-only"], 2,
-           "16-bit ids allow only 60534")
+    path = project(tmp, new="many", root="p0")
+    with open(path, "a") as f:
+        for i in range(1, 16):
+            f.write("[[language.pack]]\nroot = 'p%d'\nold = \"old\"\nnew = \"many\"\n" % i)
+    expect("too many payloads", ["build", path, "--out", out, "--resources-only"], 2,
+           "the patch needs 60560 resources (pack manifests and payloads) but 16-bit ids allow "
+           "only 60534")
     shutil.rmtree(many)
 
     expect("diff of a missing file", ["diff", os.path.join(tmp, "x"), os.path.join(tmp, "y"),
