@@ -12,8 +12,8 @@ if(WIN32)
 endif()
 
 # vard_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
-# One executable per subsystem keeps Wine start-ups few. On win32 the executable is built
-# (so the code is known to compile for 32 bits) but not registered.
+# One executable per subsystem keeps Wine start-ups few. On win32 the executable is
+# defined but neither registered nor part of the default build (tests/CMakeLists.txt).
 function(vard_add_gtest)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
