@@ -6,7 +6,7 @@
 set -uo pipefail
 prefix=$1 exe=$2 shots=$3
 mkdir -p "$shots"
-export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
 wine "$exe" &
 pid=$!
 declare -A answered=()

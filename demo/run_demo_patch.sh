@@ -25,7 +25,7 @@ prefix=$out/wineprefix
 install_win='C:\Games\KoraxDemo'
 install=$prefix/drive_c/Games/KoraxDemo
 "$repo/scripts/wine-run" "$prefix" cmd /c exit >/dev/null 2>&1   # creates the prefix once
-export WINEPREFIX=$prefix WINEDEBUG=-all
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
 rm -rf "$install" "$out/before" "$out/expected" "$out/screenshots"
 compose() {   # version, target folder: the base pack plus the installation's language pack
   mkdir -p "$2"
