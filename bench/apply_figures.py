@@ -2,10 +2,17 @@
 """Applying a diff natively with `mkpatch apply` (the patcher's reader, decoders and writer)
 beside `cp` + `sync` of the new file, bspatch and xdelta3 -d, in the same run, for both diff
 forms, on a 100 MB-class generated update (bench/wine_apply_figures.py's workload) and on
-the real pairs of bench/delta_figures.py that are already in its work folder.
+the real pairs of bench/delta_figures.py that are already in its work folder; with --wine,
+also the patcher's own apply under Wine beside a copy of the new file under Wine, in one
+Windows process (bench/wine_apply_bench.cpp), on the generated update and the real pairs.
 
-usage: apply_figures.py MKPATCH [WORKDIR]    (WORKDIR default build/bench-apply)
-Each figure is the best of three runs, wall-clock, including a final sync of the output.
+usage: apply_figures.py MKPATCH [WORKDIR] [--wine WINE_APPLY_BENCH]
+    (WORKDIR default build/bench-apply; WINE_APPLY_BENCH is the win64 build of
+    bench/wine_apply_bench.cpp: cmake --build --preset win64 --target wine_apply_bench)
+Each native figure is the best of five runs, wall-clock including a final sync of the
+output file (`sync FILE`: not of everything others have written meanwhile), and the
+processor seconds (user and system) of the same runs beside it: on a busy machine those
+are the fairer comparison. Each Wine figure is the best of three rounds.
 """
 import os
 import subprocess
@@ -16,32 +23,54 @@ REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "bench"))
 import wine_apply_figures  # noqa: E402  (the workload)
 
-MKPATCH = os.path.abspath(sys.argv[1])
-WORK = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "build/bench-apply")
+ARGS = sys.argv[1:]
+WINE_BENCH = None
+if "--wine" in ARGS:
+    at = ARGS.index("--wine")
+    WINE_BENCH = os.path.abspath(ARGS[at + 1])
+    del ARGS[at:at + 2]
+MKPATCH = os.path.abspath(ARGS[0])
+WORK = os.path.abspath(ARGS[1] if len(ARGS) > 1 else "build/bench-apply")
 DELTA = os.path.join(REPO, "build", "bench-delta")
 
 
-def best(cmd, out, rounds=3):
-    times = []
+def best(cmd, out, rounds=5):
+    """Best wall-clock seconds (with the final sync) and best processor seconds."""
+    times, cpu = [], []
     for _ in range(rounds):
         if os.path.exists(out):
             os.remove(out)
         subprocess.run(["sync"], check=True)
+        before = os.times()
         start = time.monotonic()
         subprocess.run(cmd, check=True, capture_output=True)
-        subprocess.run(["sync"], check=True)
+        # Only the output is synced: a sync of everything would also wait for whatever
+        # else the machine's other work has written.
+        subprocess.run(["sync", out], check=True)
         times.append(time.monotonic() - start)
-    return min(times)
+        after = os.times()
+        cpu.append(after.children_user - before.children_user +
+                   after.children_system - before.children_system)
+    return min(times), min(cpu)
+
+
+def wine(d, old, new, diff):
+    """The patcher's apply under Wine beside a copy under Wine of the new file."""
+    out = os.path.join(d, "wine-out")
+    r = subprocess.run([os.path.join(REPO, "scripts", "wine-run"), os.path.join(WORK, "wineprefix"),
+                        WINE_BENCH, "Z:" + old, "Z:" + diff, "2", "Z:" + new, "Z:" + out, "3"],
+                       check=True, capture_output=True, text=True)
+    print("under Wine, form 2: %s" % r.stdout.strip())
 
 
 def measure(title, old, new):
     d = os.path.join(WORK, title.split()[0])
     os.makedirs(d, exist_ok=True)
     out = os.path.join(d, "out")
-    copy = best(["cp", new, out], out)
-    print("\n%s (new %d bytes): cp + sync %.3f s" % (title, os.path.getsize(new), copy))
-    print("| applier | diff bytes | apply + sync s | vs cp + sync |")
-    print("|---|---:|---:|---:|")
+    copy, copy_cpu = best(["cp", new, out], out)
+    print("\n%s (new %d bytes): cp + sync %.3f s, %.3f processor s" % (title, os.path.getsize(new), copy, copy_cpu))
+    print("| applier | diff bytes | apply + sync s | vs cp + sync | processor s | vs cp |")
+    print("|---|---:|---:|---:|---:|---:|")
     rows = []
     for form in (2, 1):
         diff = os.path.join(d, "mkpatch-%d.diff" % form)
@@ -60,8 +89,10 @@ def measure(title, old, new):
         subprocess.run(["xdelta3", "-9", "-f", "-e", "-s", old, new, vcdiff], check=True)
     rows.append(("xdelta3 -d", os.path.getsize(vcdiff),
                  best(["xdelta3", "-f", "-d", "-s", old, vcdiff, out], out)))
-    for name, size, t in rows:
-        print("| %s | %d | %.3f | %.2fx |" % (name, size, t, t / copy))
+    for name, size, (t, cpu) in rows:
+        print("| %s | %d | %.3f | %.2fx | %.3f | %.2fx |" % (name, size, t, t / copy, cpu, cpu / copy_cpu))
+    if WINE_BENCH:
+        wine(d, old, new, os.path.join(d, "mkpatch-2.diff"))
 
 
 def main():
