@@ -1,5 +1,6 @@
 #include "engine/diff/branch_targets.h"
 
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -20,10 +21,15 @@ const unsigned char* NextCallOrJump(const unsigned char* p, const unsigned char*
   while (end - p >= 8) {
     std::uint64_t word;
     std::memcpy(&word, p, 8);
-    // Zero bytes where the byte is E8 or E9 (they differ in the lowest bit only); the
-    // test below finds a word with a zero byte exactly.
+    // Zero bytes where the byte is E8 or E9 (they differ in the lowest bit only). The
+    // test marks the lowest zero byte exactly (a borrow can mark bytes above it only), so
+    // on a little-endian machine its lowest mark is the first such byte.
     const std::uint64_t x = (word & (kOnes * 0xFE)) ^ (kOnes * 0xE8);
-    if (((x - kOnes) & ~x & kHigh) != 0) break;
+    const std::uint64_t marks = (x - kOnes) & ~x & kHigh;
+    if (marks != 0) {
+      if constexpr (std::endian::native == std::endian::little) return p + std::countr_zero(marks) / 8;
+      break;
+    }
     p += 8;
   }
   while (p < end && (*p & 0xFE) != 0xE8) ++p;

@@ -29,16 +29,15 @@ void PagedReader::Close() {
 
 bool PagedReader::ReadAt(std::uint64_t offset, unsigned char* buffer, std::size_t length) {
   if (!file_) return false;
-  LARGE_INTEGER to{};
-  to.QuadPart = static_cast<LONGLONG>(offset);
-  if (!SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN)) {
-    file_.reset();
-    return false;
-  }
+  // The offset goes with each read (on a handle opened for synchronous reading, ReadFile
+  // reads there and waits), one call instead of a seek and a read.
   std::size_t done = 0;
   while (done < length) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
     DWORD got = 0;
-    if (!ReadFile(file_.get(), buffer + done, static_cast<DWORD>(length - done), &got, nullptr) ||
+    if (!ReadFile(file_.get(), buffer + done, static_cast<DWORD>(length - done), &got, &at) ||
         got == 0) {
       file_.reset();
       return false;
