@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "mkpatch/encode/delta/match_finder.h"
+#include "mkpatch/encode/delta/stream_diff_encoder.h"
 #include "mkpatch/encode/entry_encoder.h"
 #include "mkpatch/common/file_io.h"
 #include "mkpatch/common/input_error.h"
@@ -60,7 +61,11 @@ uint64_t EncodingMemory(uint64_t new_size, uint64_t old_size, bool updated) {
   const uint64_t whole = 3 * new_size;
   if (!updated) return whole + (uint64_t{1} << 20);
   const uint64_t index = old_size <= MatchFinder::kFullIndexLimit ? 4 * old_size : old_size / 2;
-  const uint64_t diffing = new_size + old_size + index + new_size / 8 + new_size;
+  uint64_t diffing = new_size + old_size + index + new_size / 8 + new_size;
+  // Pairs up to kBranchTargetsUpTo are split two ways at once (stream_diff_encoder.h): a
+  // converted copy of both versions, a second index and the streams of both ways.
+  if (new_size <= kBranchTargetsUpTo && old_size <= kBranchTargetsUpTo)
+    diffing += old_size + index + 3 * new_size;
   return std::max(whole, diffing) + (uint64_t{1} << 20);
 }
 

@@ -124,10 +124,11 @@ lzma_options_lzma XzOptions(XzKind kind, uint64_t size) {
   if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME))
     throw std::runtime_error("xz preset missing");
   // The decoder's memory follows the dictionary: no larger than the data or the cap.
+  const uint32_t cap = kind == XzKind::Differences ? kDifferencesDictionaryCap : kXzDictionaryCap;
   uint32_t dictionary = LZMA_DICT_SIZE_MIN;
-  while (dictionary < size && dictionary < kXzDictionaryCap) dictionary *= 2;
-  options.dict_size = dictionary < kXzDictionaryCap ? dictionary : kXzDictionaryCap;
-  if (kind == XzKind::Bytes) {
+  while (dictionary < size && dictionary < cap) dictionary *= 2;
+  options.dict_size = dictionary < cap ? dictionary : cap;
+  if (kind == XzKind::Bytes || kind == XzKind::Differences) {
     // Measured on the difference streams of real executables: one bit of literal
     // context and no position bits compress best.
     options.lc = 1;

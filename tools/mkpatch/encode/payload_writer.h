@@ -16,12 +16,18 @@ struct Payload {
   int codec = 0;              // as comp="N" says: 1 zlib, 2 xz; 0 when stored
 };
 
-// What an .xz stream holds, which sets the LZMA parameters: Bytes (differences and
-// extra bytes: no use of position bits), Records (fixed 24-byte command records), Whole
-// (a whole file: also tried after the x86 branch filter, the smaller kept). All use the
-// strongest preset with the dictionary capped at kXzDictionaryCap, and a CRC-32 check.
+// What an .xz stream holds, which sets the LZMA parameters: Bytes (extra bytes: no use of
+// position bits), Differences (as Bytes, with the dictionary capped at
+// kDifferencesDictionaryCap), Records (fixed 24-byte command records), Whole (a whole
+// file: also tried after the x86 branch filter, the smaller kept). All use the strongest
+// preset with the dictionary capped at kXzDictionaryCap, and a CRC-32 check.
 // Empty when the stream would have more than `limit` bytes (its buffer never grows beyond).
-enum class XzKind { Bytes, Records, Whole };
+enum class XzKind { Bytes, Differences, Records, Whole };
+// Measured on the difference streams of five real pairs of executables and libraries: a
+// dictionary of 1 MiB makes them as small as 8 MiB does (within 0.05 %, as often smaller
+// as larger), and the decoder, whose dictionary is then 1 MiB instead of up to 8, decodes
+// them about twice as fast.
+inline constexpr uint32_t kDifferencesDictionaryCap = uint32_t{1} << 20;
 std::vector<uint8_t> CompressXz(const std::vector<uint8_t>& bytes, XzKind kind,
                                 size_t limit = SIZE_MAX);
 

@@ -161,7 +161,7 @@ std::vector<uint8_t> EncodeArchiveDiff(const std::vector<uint8_t>& old, const st
   const std::vector<uint8_t> skeleton_diff = EncodeStreamDiff(old.data(), old.size(), skeleton.data(), skeleton.size());
   const std::vector<uint8_t> streams[5] = {
       skeleton_diff, CompressXz(table, XzKind::Bytes), CompressXz(commands, XzKind::Records),
-      CompressXz(zero_runs ? coded : differences, XzKind::Bytes), CompressXz(extra, XzKind::Bytes)};
+      CompressXz(zero_runs ? coded : differences, XzKind::Differences), CompressXz(extra, XzKind::Bytes)};
   uint64_t total = diff::kArchiveDiffHeaderSize;
   for (const auto& s : streams) total += s.size();
   if (total >= limit) return {};

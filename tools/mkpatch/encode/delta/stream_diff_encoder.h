@@ -31,15 +31,21 @@ StreamDiffParts SplitStreamDiff(
 // New files above this size have their extra bytes compressed while matching goes on.
 inline constexpr size_t kPipedExtraFrom = size_t{16} << 20;
 
-// Executables (code_ranges.h) up to this size are also tried with their branch targets
-// absolute, which holds a converted copy of both files beside them.
+// Pairs up to this size are split every way that may pay (executables, code_ranges.h,
+// also with their branch targets absolute, which holds a converted copy of both files
+// beside them), each way's compressed size estimated with a fast compressor setting, and
+// only the smallest compressed at full strength; their streams are held in memory until
+// then (at most about the new file's size per way). Larger pairs stream their difference
+// stream into two compressors, plain and zero-run coded, while matching goes on.
 inline constexpr size_t kBranchTargetsUpTo = size_t{64} << 20;
 
 // The whole container as a patch carries it: header and the three compressed streams.
-// Memory beyond the two files: the match index, the commands (24 bytes a record), a few
-// MiB of queued stream bytes, the xz encoders and the compressed streams up to
-// kXzPipeKept bytes each (the rest wait in temporary files). Empty when the container
-// would have `limit` bytes or more: it is then never assembled in memory.
+// Memory beyond the two files, for large pairs: the match index, the commands (24 bytes a
+// record), a few MiB of queued stream bytes, the xz encoders and the compressed streams up
+// to kXzPipeKept bytes each (the rest wait in temporary files); for pairs up to
+// kBranchTargetsUpTo, two match indexes at once, the converted copies and each way's
+// streams. Empty when the container would have `limit` bytes or more: it is then never
+// assembled in memory.
 std::vector<uint8_t> EncodeStreamDiff(const uint8_t* old_data, size_t old_size,
                                       const uint8_t* new_data, size_t new_size,
                                       uint64_t limit = UINT64_MAX);
