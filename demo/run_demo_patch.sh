@@ -3,9 +3,11 @@
 # the tree equals 1.01 byte for byte (base pack plus the installation's language pack),
 # both version values read 1.01, saves without the keep marker are gone and the others kept.
 # DEMO_FROM and DEMO_TO choose other versions (a patcher from several versions).
-# usage: run_demo_patch.sh EXE GAME_DIR OUT_DIR [french|german|english] [--skip-saves]
+# usage: run_demo_patch.sh EXE GAME_DIR OUT_DIR [french|german|english] [--skip-saves|--refused]
 #   GAME_DIR: what demo/make_demo.py wrote; OUT_DIR: prefix, copies and screenshots;
-#   --skip-saves: report the saves left but do not judge them.
+#   --skip-saves: report the saves left but do not judge them;
+#   --refused: the patcher must end in its error box and leave everything as
+#   it was (the tree, every save, the version value at 1.00).
 # Runs headless on a private Xvfb screen unless DISPLAY is set. Exit code 0 when all holds.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,9 +15,10 @@ repo=$(cd "$here/.." && pwd)
 # Every Wine command of the run on one screen: a Wine session keeps the display it started
 # with, and the patcher must not join a session begun without one.
 if [ -z "${DISPLAY:-}" ]; then exec "$repo/scripts/private-screen" "$0" "$@"; fi
-exe=$1 game=$2 out=$3 language=${4:-french} judge_saves=yes
+exe=$1 game=$2 out=$3 language=${4:-french} judge_saves=yes refused=no
 from=${DEMO_FROM:-1.00} to=${DEMO_TO:-1.01}
 [ "${5:-}" = --skip-saves ] && judge_saves=no
+[ "${5:-}" = --refused ] && refused=yes
 case $language in
   french) lang_id=1036 ;; german) lang_id=7 ;; english) lang_id=9 ;;
   *) echo "language must be french, german or english" >&2; exit 2 ;;
@@ -55,10 +58,20 @@ wine reg add "$uninstall" /v DisplayVersion /t REG_SZ /d "$from" /f >/dev/null
 echo "installed the demo $from at $install_win, language $lang_id, 4 saves (2 with the keep marker)"
 
 echo "running $(basename "$exe")"
-"$here/drive_patcher.sh" "$prefix" "$exe" "$out/screenshots"
-code=$?
+"$here/drive_patcher.sh" "$prefix" "$exe" "$out/screenshots" | tee "$out/drive.log"
+code=${PIPESTATUS[0]}
 
 status=0
+if [ $refused = yes ]; then
+  python3 "$here/compare_trees.py" "$out/before" "$install" "$out/before" --ignore settings || status=1
+  v1=$(wine reg query "$hklm" /v Version 2>/dev/null | sed -n "s/.*Version *REG_SZ *//p" | tr -d '\r')
+  echo "registry: Version=$v1"
+  [ "$v1" = "$from" ] || status=1
+  left=$(cd "$saves" && find . -type f | grep -c .)
+  [ "$left" = 4 ] || { echo "only $left of the 4 saves are left"; status=1; }
+  grep -Eq '^box: "(Error!|Erreur !|Fehler!)"' "$out/drive.log" || { echo "no error box"; status=1; }
+  exit $status
+fi
 python3 "$here/compare_trees.py" "$out/before" "$install" "$out/expected" --ignore settings || status=1
 query() { wine reg query "$1" /v "$2" 2>/dev/null | sed -n "s/.*$2 *REG_SZ *//p" | tr -d '\r'; }
 v1=$(query "$hklm" Version)

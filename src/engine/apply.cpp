@@ -7,6 +7,7 @@
 #include "engine/crc_text.h"
 #include "engine/diff/apply_diff.h"
 #include "engine/held_target.h"
+#include "engine/overlay.h"
 #include "engine/payload.h"
 #include "manifest/file_entry.h"
 #include "model/progress_tree.h"
@@ -40,11 +41,21 @@ std::uint64_t OutputLimit(const std::string& size) {
   return value < 0 ? 0 : static_cast<std::uint64_t>(value);
 }
 
-bool WriteResource(const std::wstring& path, ProgressNode* node, std::int32_t id,
-                   std::uint32_t* crc) {
+// The entry's payload as it is shipped, from its resource or from the overlay; Corrupted
+// when the overlay's bytes are not those the manifest describes.
+ApplyResult WritePayload(const std::wstring& path, ProgressNode* node, const FileEntry& entry,
+                         std::uint32_t* crc) {
+  if (entry.in_overlay) {
+    const OverlayRead read = WriteOverlayToFile(path, node, entry, crc);
+    return read == OverlayRead::Ok        ? ApplyResult::Ok
+           : read == OverlayRead::Damaged ? ApplyResult::Corrupted
+                                          : ApplyResult::DiskError;
+  }
   ProgressNode unreported(0, nullptr);  // when pre-flight gave the step no node
   return WriteResourceToFile(path, node != nullptr ? *node : unreported,
-                             static_cast<std::uint16_t>(id), crc);
+                             static_cast<std::uint16_t>(entry.id), crc)
+             ? ApplyResult::Ok
+             : ApplyResult::DiskError;
 }
 
 // Builds the entry's new content beside the target and gives it the target's name in one
@@ -92,16 +103,17 @@ ApplyResult StagePayload(const std::wstring& target, const FileEntry& entry,
   const std::wstring staging_path = StagingPath(target, StagingRole::Payload);
   if (!entry.comp) {
     if (!RemoveFile(staging_path)) return ApplyResult::DiskError;
-    if (WriteResource(staging_path, entry.payload_node, entry.id, crc)) return ApplyResult::Ok;
-    RemoveFile(staging_path);
-    return ApplyResult::DiskError;
+    const ApplyResult written = WritePayload(staging_path, entry.payload_node, entry, crc);
+    if (written != ApplyResult::Ok) RemoveFile(staging_path);
+    return written;
   }
   const std::wstring copy_path = StagingPath(target, StagingRole::CompressedCopy);
   const bool copy_clear = RemoveFile(copy_path);
   if (!RemoveFile(staging_path) || !copy_clear) return ApplyResult::DiskError;
-  if (!WriteResource(copy_path, entry.copy_node, entry.id, nullptr)) {
+  const ApplyResult copied = WritePayload(copy_path, entry.copy_node, entry, nullptr);
+  if (copied != ApplyResult::Ok) {
     RemoveFile(copy_path);
-    return ApplyResult::DiskError;
+    return copied;
   }
   const PayloadCodec codec = entry.comp_form == 2 ? PayloadCodec::Xz : PayloadCodec::Zlib;
   // The payload inflates to the diff (diff_size) or to the whole new file (size), and to

@@ -17,8 +17,9 @@ enum class ApplyResult : int { Ok = 0, DiskError = 1, Corrupted = 2 };
 ApplyResult ApplyEntry(FileEntry& entry);
 
 // Writes the entry's payload content (the new file or the decompressed diff) to the
-// target's Payload staging file, through its CompressedCopy for a compressed payload; Ok
-// or DiskError only, and after a failure neither staging file is left. When crc is given
+// target's Payload staging file, through its CompressedCopy for a compressed payload; Ok,
+// DiskError, or Corrupted for an overlay payload whose bytes are not those the manifest
+// describes. After a failure neither staging file is left. When crc is given
 // it receives the CRC-32 of the content written.
 ApplyResult StagePayload(const std::wstring& target, const FileEntry& entry,
                          std::uint32_t* crc = nullptr);

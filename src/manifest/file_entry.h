@@ -33,6 +33,13 @@ struct FileEntry {
   std::string diff_size;
   std::string comp_size;
   std::int32_t id = 0;       // payload resource; every use takes the low 16 bits
+  // A payload carried in the executable's overlay instead of resource id (the "overlay",
+  // "overlay_size" and "overlay_crc" attributes): where it lies from the overlay's start,
+  // its size and the CRC-32 its bytes must have (engine/overlay.h).
+  bool in_overlay = false;
+  std::uint64_t overlay_offset = 0;
+  std::uint64_t overlay_size = 0;
+  std::uint32_t overlay_crc = 0;
   std::wstring install_root; // cleaned installation folder with one trailing backslash
   // Nodes of the run's progress tree, owned by the tree; null until pre-flight makes them.
   ProgressNode* entry_node = nullptr;

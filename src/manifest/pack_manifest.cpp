@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -39,6 +40,31 @@ bool HasDotComponent(const std::wstring& cleaned) {
     start = end + 1;
   }
   return false;
+}
+
+// Digits only, at most what 64 bits hold: a payload's place is never guessed.
+bool ReadExactNumber(const std::string& text, std::uint64_t& value) {
+  if (text.empty() || text.size() > 20) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  return true;
+}
+
+// Eight lowercase hexadecimal digits, as the crc attributes are written.
+bool ReadCrc(const std::string& text, std::uint32_t& value) {
+  if (text.size() != 8) return false;
+  value = 0;
+  for (const char c : text) {
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return false;
+    value = value << 4 | static_cast<std::uint32_t>(digit);
+  }
+  return true;
 }
 
 }  // namespace
@@ -89,6 +115,13 @@ std::unique_ptr<FileEntry> ParseFileEntry(const TiXmlElement& element, EntryKind
     entry->comp = true;
     entry->comp_form = comp;
     entry->comp_size = RequireAttribute(element, "comp_size");
+  }
+  if (element.Attribute("overlay") != nullptr) {
+    entry->in_overlay = true;
+    if (!ReadExactNumber(RequireAttribute(element, "overlay"), entry->overlay_offset) ||
+        !ReadExactNumber(RequireAttribute(element, "overlay_size"), entry->overlay_size) ||
+        !ReadCrc(RequireAttribute(element, "overlay_crc"), entry->overlay_crc))
+      FailFilePatch();
   }
 
   if (kind != EntryKind::Updated) return entry;

@@ -10,6 +10,7 @@
 #include "cleanup/remove_saves.h"
 #include "engine/apply.h"
 #include "engine/folders.h"
+#include "engine/overlay.h"
 #include "engine/verify.h"
 #include "manifest/file_entry.h"
 #include "manifest/pack_selection.h"
@@ -146,6 +147,14 @@ void RunPatch() {
     if (!VerifyEntry(*entry, root)) return ReportError(210);
   }
   if (!VerifyFolders(folders)) return ReportError(210);
+  // Payloads in the overlay are read whole and checked before anything is written, so that
+  // a damaged or truncated patcher changes no game file at all.
+  for (auto& entry : entries) {
+    if (!entry->in_overlay) continue;
+    const OverlayRead read = CheckOverlayPayload(*entry);
+    if (read == OverlayRead::Damaged) return ReportError(210);
+    if (read == OverlayRead::Failed) return ReportError(215);
+  }
 
   // Verification is over. The root carries no label, so this report shows nothing; it is
   // kept as the one progress report between verification and the space test.

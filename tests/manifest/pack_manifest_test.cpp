@@ -4,6 +4,7 @@
 #include <tinyxml.h>
 
 #include <stdexcept>
+#include <string>
 
 namespace vard {
 namespace {
@@ -55,6 +56,30 @@ TEST(ParseFileEntry, UpdatedEntryKeepsEveryTextAsWritten) {
   EXPECT_EQ(e->entry_node, nullptr);
   EXPECT_EQ(TargetPath(*e), L"D:\\Games\\X\\bin\\game.exe");
   EXPECT_EQ(DisplayName(*e), L"bin\\game.exe");
+}
+
+// An overlay payload's place is read exactly, 64-bit; anything else in those attributes
+// fails the run rather than reading some other bytes of the executable.
+TEST(ParseFileEntry, OverlayPlaceIsExactAnd64Bit) {
+  EXPECT_FALSE(Parse(kUpdated, EntryKind::Updated)->in_overlay);
+  auto e = Parse(R"(<file subpath="/a.pak" crc="00000001" size="9" id="5003" comp="0"
+                     overlay="6442450944" overlay_size="18446744073709551615" overlay_crc="0a1b2c3d"/>)",
+                 EntryKind::Added);
+  EXPECT_TRUE(e->in_overlay);
+  EXPECT_EQ(e->overlay_offset, 6442450944u);
+  EXPECT_EQ(e->overlay_size, UINT64_MAX);
+  EXPECT_EQ(e->overlay_crc, 0x0a1b2c3du);
+  for (const char* bad : {R"(overlay="-1" overlay_size="9" overlay_crc="0a1b2c3d")",
+                          R"(overlay="18446744073709551616" overlay_size="9" overlay_crc="0a1b2c3d")",
+                          R"(overlay="12 " overlay_size="9" overlay_crc="0a1b2c3d")",
+                          R"(overlay="" overlay_size="9" overlay_crc="0a1b2c3d")",
+                          R"(overlay="0" overlay_crc="0a1b2c3d")",
+                          R"(overlay="0" overlay_size="9" overlay_crc="0A1B2C3D")",
+                          R"(overlay="0" overlay_size="9" overlay_crc="a1b2c3d")"}) {
+    const std::string xml =
+        std::string(R"(<file subpath="/a.pak" crc="00000001" size="9" id="5003" comp="0" )") + bad + "/>";
+    ExpectFilePatch(xml.c_str(), EntryKind::Added);
+  }
 }
 
 TEST(ParseFileEntry, ANetworkInstallRootStaysOneThroughJoining) {

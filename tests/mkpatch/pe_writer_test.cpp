@@ -4,12 +4,14 @@
 // the old file byte for byte, damaged directories are refused, and stubs are checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <cstring>
 #include <random>
 
 #include "mkpatch/common/file_io.h"
 #include "mkpatch/common/input_error.h"
+#include "mkpatch/output/overlay.h"
 #include "mkpatch/output/patcher_exe.h"
 #include "mkpatch/output/pe_image.h"
 #include "mkpatch/output/resource_folder.h"
@@ -260,6 +262,69 @@ TEST(PatcherStub, RefusedStubsNameTheirFileAndAGoodOneTakesThePatch) {
   // An icon whose image lies outside the file is refused, naming it.
   ico[14] = 0xFF;
   WriteWholeFile(resources / kIconName, ico);
+  EXPECT_THROW(WritePatcherExe(stub, resources, dir.path / "patcher.exe"), InputError);
+}
+
+// Payloads beyond the image bound: the ones that fit stay resources in manifest order, the
+// others follow the image back to back, and the trailer at the end finds them.
+TEST(PatcherOverlay, PayloadsThatDoNotFitFollowTheImageWhereTheTrailerSays) {
+  PatchPlan plan;
+  plan.sections.resize(1);
+  plan.sections[0].packs.resize(1);
+  PlannedPack& pack = plan.sections[0].packs[0];
+  for (const auto& [id, size] : {std::pair{5003, 30}, std::pair{5004, 1000003}, std::pair{5005, 40}}) {
+    PlannedFile file;
+    file.id = id;
+    file.comp_size = size;
+    pack.added.push_back(file);
+  }
+  PlannedFile updated;
+  updated.id = 5006;
+  updated.comp_size = 5;
+  pack.updated.push_back(updated);
+  EXPECT_EQ(PlaceOverlay(plan, 72), 1000003u + 5);
+  EXPECT_EQ(pack.added[0].overlay_offset, -1);
+  EXPECT_EQ(pack.added[1].overlay_offset, 0);
+  EXPECT_EQ(pack.added[2].overlay_offset, -1);
+  EXPECT_EQ(pack.updated[0].overlay_offset, 1000003);
+  EXPECT_EQ(PlaceOverlay(plan, UINT64_MAX), 0u);
+  EXPECT_EQ(PlaceOverlay(plan, 72), 1000003u + 5);
+
+  TempDir dir;
+  const ResourceTree stub_tree = SmallTree();
+  WriteWholeFile(dir.path / "stub.exe", MakeImage(true, &stub_tree));
+  const fs::path resources = dir.path / "resources";
+  WriteWholeFile(resources / "5001.xml", Filler(50, 1));
+  for (const auto& [id, seed] : {std::pair{5003, 3}, std::pair{5004, 4}, std::pair{5005, 5}, std::pair{5006, 6}})
+    WriteWholeFile(PayloadPath(resources, id), Filler(id == 5004 ? 1000003 : id == 5006 ? 5 : 30, seed));
+  WriteOverlayList(OverlayPayloads(plan), resources);
+  const Stub stub = LoadStub(dir.path / "stub.exe", StubArch::kWin64);
+  WritePatcherExe(stub, resources, dir.path / "patcher.exe");
+  const Bytes exe = ReadWholeFile(dir.path / "patcher.exe");
+  const auto& data = ReadResources(PeImage(exe)).at(ResourceKey::Name("DATA"));
+  EXPECT_TRUE(data.count(ResourceKey::Id(5003)) && data.count(ResourceKey::Id(5005)));
+  EXPECT_FALSE(data.count(ResourceKey::Id(5004)) || data.count(ResourceKey::Id(5006)));
+  EXPECT_EQ(EmbeddedBytes(resources), 50u + 30 + 30);
+
+  ASSERT_GE(exe.size(), kOverlayTrailerSize);
+  EXPECT_EQ(exe.size() % 8, 0u);  // signing appends its table right after the trailer
+  EXPECT_TRUE(std::equal(exe.end() - 8, exe.end(), std::begin(kOverlayMagic)));
+  uint64_t start = 0;
+  for (int i = 7; i >= 0; --i) start = start << 8 | exe[exe.size() - 16 + i];
+  ASSERT_LE(start + 1000003 + 5, exe.size() - kOverlayTrailerSize);
+  EXPECT_TRUE(std::equal(exe.begin() + start, exe.begin() + start + 1000003, Filler(1000003, 4).begin()));
+  EXPECT_TRUE(std::equal(exe.begin() + start + 1000003, exe.begin() + start + 1000008, Filler(5, 6).begin()));
+  // The image before the overlay is what the stub writer makes without one.
+  fs::remove(resources / kOverlayListName);
+  fs::remove(PayloadPath(resources, 5004));
+  fs::remove(PayloadPath(resources, 5006));
+  WritePatcherExe(stub, resources, dir.path / "plain.exe");
+  EXPECT_EQ(start, fs::file_size(dir.path / "plain.exe"));
+
+  // A list whose payloads are not back to back, or a payload not of its listed size.
+  WriteOverlayList({{0, 30, 5003}, {31, 30, 5005}}, resources);
+  EXPECT_THROW(ReadOverlayList(resources), InputError);
+  WriteOverlayList({{0, 31, 5003}}, resources);
   EXPECT_THROW(WritePatcherExe(stub, resources, dir.path / "patcher.exe"), InputError);
 }
 

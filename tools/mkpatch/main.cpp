@@ -6,6 +6,7 @@
 // Exit codes: 0 done, 1 failure (including a failed self-check), 2 bad input.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "mkpatch/project/project_file.h"
 #include "mkpatch/output/patcher_exe.h"
 #include "mkpatch/report_hook.h"
+#include "mkpatch/output/overlay.h"
 #include "mkpatch/output/resource_folder.h"
 #include "mkpatch/check/self_check.h"
 #include "mkpatch/check/apply_file.h"
@@ -61,13 +63,13 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   fs::remove_all(staging);
   fs::create_directories(staging);
 
-  const uint64_t limit = options.max_payload_bytes;
+  const uint64_t limit = options.max_payload_bytes;  // UINT64_MAX: no cap
   PayloadCache cache(use_cache ? out / ".mkpatch-cache" : fs::path());
   options.cache = &cache;
   BuildStats stats;
   report.out = out;
   BuildFacts facts;
-  facts.limit = limit;
+  facts.limit = limit == UINT64_MAX ? 0 : limit;
   facts.diff_format = options.encode.diff_format;
   // A failed build still reports its plan, which shows why it failed.
   auto report_failure = [&](const PatchPlan& plan, const std::string& failure) {
@@ -85,18 +87,37 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
     facts.embedded = stats.payload_bytes;
     report_failure(partial, failure);
   };
-  const PatchPlan plan = PlanPatch(project, staging, stats, options);
-  WriteManifestsAndScript(plan, staging);
-  // The patcher must be able to load what it carries.
-  const uint64_t embedded = EmbeddedBytes(staging);
-  facts.embedded = embedded;
+  PatchPlan plan = PlanPatch(project, staging, stats, options);
+  // The patcher's image embeds what the image bound allows: payloads in manifest order
+  // while they fit beside the manifests, images and icon; the rest go to the overlay. The
+  // manifests grow a little with each overlay payload, so the fit is taken again until it
+  // holds.
+  const uint64_t image_limit = options.max_image_bytes;
+  uint64_t payload_room = image_limit, embedded = 0, overlay = 0;
+  for (;;) {
+    overlay = PlaceOverlay(plan, payload_room);
+    WriteManifestsAndScript(plan, staging);
+    embedded = EmbeddedBytes(staging);
+    if (embedded <= image_limit) break;
+    if (payload_room == 0) {
+      fs::remove_all(staging);
+      const std::string failure = "the manifests, skin images and icon alone take " + std::to_string(embedded) +
+                                  " bytes, more than the " + std::to_string(image_limit) +
+                                  " bytes the patcher's image may embed (--max-image-bytes)";
+      report_failure(plan, failure);
+      throw InputError(failure);
+    }
+    payload_room -= std::min(payload_room, embedded - image_limit);
+  }
+  const uint64_t total = embedded + overlay;
+  facts.embedded = total;
   facts.bytes_in = stats.bytes_in;
   facts.warnings = stats.warnings;
-  if (embedded > limit) {
+  if (total > limit) {
     fs::remove_all(staging);
-    const std::string failure = "the patch data takes " + std::to_string(embedded) + " bytes (" +
-                                Megabytes(embedded) + "), more than the " + std::to_string(limit) +
-                                " bytes (" + Megabytes(limit) + ") a patcher can carry; split the patch";
+    const std::string failure = "the patch data takes " + std::to_string(total) + " bytes (" +
+                                Megabytes(total) + "), more than the " + std::to_string(limit) +
+                                " bytes (" + Megabytes(limit) + ") that --max-patch-bytes allows";
     report_failure(plan, failure);
     throw InputError(failure);
   }
@@ -155,9 +176,10 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
     std::printf("shared payloads: %zu entries of later starting versions name a payload already "
                 "stored (%s not stored again)\n",
                 stats.shared, Megabytes(stats.shared_bytes).c_str());
-  std::printf("bytes in: %s, patch size: %s (payloads %s, limit %s), time %.1f s\n",
+  std::printf("bytes in: %s, patch size: %s (payloads %s, %s in the overlay, limit %s), time %.1f s\n",
               Megabytes(stats.bytes_in).c_str(), Megabytes(stats.payload_bytes + manifest_bytes).c_str(),
-              Megabytes(stats.payload_bytes).c_str(), Megabytes(limit).c_str(), SecondsSince(start));
+              Megabytes(stats.payload_bytes).c_str(), Megabytes(overlay).c_str(),
+              limit == UINT64_MAX ? "none" : Megabytes(limit).c_str(), SecondsSince(start));
   if (check.starts > 1)
     std::printf("self-check: %zu entries replayed from %zu starting versions in 5 languages (%zu payloads "
                 "decoded), final trees equal the new trees\n",
@@ -244,7 +266,8 @@ int main(int argc, char** argv) {
   bool resources_only = false;
   bool no_cache = false;
   unsigned jobs = 0;
-  uint64_t max_patch_bytes = kMaxEmbeddedBytes;
+  uint64_t max_patch_bytes = UINT64_MAX;
+  uint64_t max_image_bytes = kMaxEmbeddedBytes;
   EncodeOptions encode;
   auto* build = app.add_subcommand(
       "build", "Build a patch: DIR/resources, DIR/patcher-win32.exe and DIR/patcher-win64.exe");
@@ -257,7 +280,11 @@ int main(int argc, char** argv) {
                   "are reused when the tool and both files' contents are the same)");
   build->add_option("--jobs,-j", jobs, "Encoding threads (default: one per core)");
   build->add_option("--max-patch-bytes", max_patch_bytes,
-                    "Refuse a patch whose data exceeds this many bytes (at most the default, " +
+                    "Refuse a patch whose data exceeds this many bytes (default: no limit)")
+      ->check(CLI::Range(uint64_t{1}, UINT64_MAX));
+  build->add_option("--max-image-bytes", max_image_bytes,
+                    "Embed at most this many bytes of patch data as resources; payloads beyond go "
+                    "after the image, in the patcher's overlay (default and most " +
                         std::to_string(kMaxEmbeddedBytes) + ", what the 32-bit patcher can load)")
       ->check(CLI::Range(uint64_t{1}, kMaxEmbeddedBytes));
   build->add_option("--stubs", stubs_dir,
@@ -321,6 +348,7 @@ int main(int argc, char** argv) {
       BuildOptions options;
       options.jobs = jobs;
       options.max_payload_bytes = max_patch_bytes;
+      options.max_image_bytes = max_image_bytes;
       options.encode = encode;
       return Build(project, out, resources_only, !no_cache, options, stubs_dir,
                    {fs::path(), report_html, report_json, stubs_dir});

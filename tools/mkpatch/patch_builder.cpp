@@ -129,6 +129,7 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
   file.diff = encoded.diff;
   file.diff_form = encoded.diff_form;
   file.diff_size = encoded.diff_size;
+  file.payload_crc = CrcText(encoded.payload.data);
   if (encoded.archive) file.archive_summary = ArchiveSummary(*encoded.archive);
   WriteWholeFile(PayloadPath(resources, file.id), encoded.payload.data);
 }
@@ -366,6 +367,7 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
         file.diff = owner.diff;
         file.diff_form = owner.diff_form;
         file.diff_size = owner.diff_size;
+        file.payload_crc = owner.payload_crc;
         ++stats.shared;
         stats.shared_bytes += file.comp_size;
       });
@@ -402,7 +404,7 @@ PatchPlan PlanPatch(const Project& project, const std::filesystem::path& resourc
     }
   if (!within_limit) {
     const std::string message = "the payloads alone exceed " + std::to_string(options.max_payload_bytes) +
-                                " bytes, more than the patcher can carry; build was stopped";
+                                " bytes, more than --max-patch-bytes allows; build was stopped";
     if (options.on_limit) options.on_limit(plan, message);
     throw InputError(message);
   }

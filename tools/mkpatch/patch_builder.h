@@ -33,6 +33,9 @@ struct BuildOptions {
   // Payloads beyond this many bytes stop the build early (the whole patch is measured
   // against its limit once the manifests are written).
   uint64_t max_payload_bytes = UINT64_MAX;
+  // Most patch data embedded in the patcher's image as resources; payloads beyond it go
+  // to the overlay (output/overlay.h). Used after planning, when the manifests are written.
+  uint64_t max_image_bytes = UINT64_MAX;
   uint64_t split_size = kSplitSize;  // updated files from this size on use two threads
   PayloadCache* cache = nullptr;     // payloads of earlier builds; none when null
   EncodeOptions encode;              // diff form and codecs

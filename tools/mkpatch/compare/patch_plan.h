@@ -23,6 +23,11 @@ struct PlannedFile {
   int comp_form = 1, diff_form = 1;  // with comp / diff: 1 zlib / escaped diff, 2 xz / stream diff, 3 archive diff
   uint64_t comp_size = 0;  // payload resource size, compressed or not
   uint64_t diff_size = 0;  // decompressed diff size when diff
+  std::string payload_crc;  // CRC-32 text of the payload's bytes as shipped
+  // Where the payload lies in the patcher's overlay (offset from the overlay's start), or
+  // -1 when it is an embedded resource, as every payload was before patches outgrew the
+  // image.
+  int64_t overlay_offset = -1;
   // For an archive diff encoded in this build (not taken from the cache): what happened to
   // its entries, as ArchiveSummary says it.
   std::string archive_summary;

@@ -27,8 +27,8 @@ enum class PatcherState { kNotBuilt, kUnsigned, kSigned };
 // What the build knows beside the plan, gathered by the command line as it goes.
 struct BuildFacts {
   std::string failure;  // empty when the patch was written, else why it was not
-  uint64_t limit = 0;     // most patch data a patcher may embed
-  uint64_t embedded = 0;  // patch data: payloads, manifests, icon and skin images
+  uint64_t limit = 0;     // most patch data the studio allows (--max-patch-bytes); 0: none
+  uint64_t embedded = 0;  // patch data: payloads (embedded and overlay), manifests, icon and skin images
   uint64_t bytes_in = 0;  // bytes of the new files read
   double seconds = 0;     // build time up to the report
   int diff_format = 2;

@@ -35,6 +35,9 @@ void WriteFile(std::ostringstream& xml, const PlannedFile& file, bool updated) {
         << (file.diff ? file.diff_form : 0) << "\"";
     if (file.diff) xml << " diff_size=\"" << file.diff_size << "\"";
   }
+  if (file.overlay_offset >= 0)
+    xml << " overlay=\"" << file.overlay_offset << "\" overlay_size=\"" << file.comp_size
+        << "\" overlay_crc=\"" << file.payload_crc << "\"";
   xml << "/>\n";
 }
 

@@ -8,6 +8,7 @@
 
 #include "mkpatch/common/file_io.h"
 #include "mkpatch/common/input_error.h"
+#include "mkpatch/output/overlay.h"
 #include "mkpatch/output/resource_folder.h"
 
 namespace vard::mkpatch {
@@ -155,6 +156,8 @@ void WritePatcherExe(const Stub& stub, const std::filesystem::path& resources,
   std::set<std::filesystem::path> files;
   for (const auto& entry : std::filesystem::directory_iterator(resources))
     if (entry.is_regular_file()) files.insert(entry.path());
+  const std::vector<OverlayPayload> overlay = ReadOverlayList(resources);
+  for (const OverlayPayload& p : overlay) files.erase(PayloadPath(resources, p.id));
   bool has_main_manifest = false;
   for (const std::filesystem::path& file : files) {
     if (const uint16_t id = DataId(file)) {
@@ -175,7 +178,13 @@ void WritePatcherExe(const Stub& stub, const std::filesystem::path& resources,
   image.RemoveCertificate();
   WriteResources(image, tree);
   const std::filesystem::path partial = out.string() + ".partial";
-  WriteWholeFile(partial, image.bytes());
+  try {
+    WriteWholeFile(partial, image.bytes());
+    AppendOverlay(partial, overlay, resources);
+  } catch (...) {
+    std::filesystem::remove(partial);
+    throw;
+  }
   // Executable where the stub is (the installed stubs are; a copy may not be).
   std::filesystem::permissions(partial, std::filesystem::status(stub.path).permissions());
   std::filesystem::rename(partial, out);

@@ -41,7 +41,8 @@ Stub LoadStub(const std::filesystem::path& path, StubArch arch);
 
 // Writes `out`: the stub with the resources of the folder mkpatch build wrote (see
 // resource_folder.h) in place of its own skin images and icon where the folder brings
-// them, and without the stub marker. Written aside and renamed, so `out` is either the
+// them, and without the stub marker; the payloads the folder's overlay.txt lists follow the
+// image as its overlay (overlay.h). Written aside and renamed, so `out` is either the
 // old file or the whole new one. Throws InputError for a folder it cannot read.
 void WritePatcherExe(const Stub& stub, const std::filesystem::path& resources,
                      const std::filesystem::path& out);

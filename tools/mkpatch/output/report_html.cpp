@@ -251,12 +251,14 @@ std::string Glance(const BuildReport& r) {
     for (const std::string& p : f.check_problems) check += "<li>" + Html(p) + "</li>";
     check += "</ul>";
   }
-  std::string out = "<section id=\"glance\"><h2>At a glance</h2>\n" + Gauge(f.embedded, f.limit) +
+  std::string out = "<section id=\"glance\"><h2>At a glance</h2>\n" +
+                    (f.limit != 0 ? Gauge(f.embedded, f.limit) : std::string()) +
                     "\n<table class=\"facts\">\n";
   out += Row("Patch data", Grouped(f.embedded) + " bytes (" + Html(Megabytes(f.embedded)) + "): payloads " +
                                Html(Megabytes(r.payload_bytes)) + ", manifests and art " +
                                Html(Megabytes(f.embedded > r.payload_bytes ? f.embedded - r.payload_bytes : 0)));
-  out += Row("Limit", Grouped(f.limit) + " bytes (" + Html(Megabytes(f.limit)) + ")");
+  out += Row("Limit", f.limit == 0 ? std::string("none set (--max-patch-bytes)")
+                                   : Grouped(f.limit) + " bytes (" + Html(Megabytes(f.limit)) + ")");
   out += Row("Files added", Grouped(r.added));
   out += Row("Files updated", Grouped(r.updated_by_diff + r.updated_whole) + " (" + Grouped(r.updated_by_diff) +
                                   " by diff, " + Grouped(r.updated_whole) + " whole)");

@@ -67,7 +67,7 @@ std::string ReportJson(const BuildReport& r) {
   out += "  \"result\": " + Str(f.failure.empty() ? "built" : "failed") + ",\n";
   out += "  \"failure\": " + Str(f.failure) + ",\n";
   out += "  \"from\": " + Str(r.project.from) + ",\n  \"to\": " + Str(r.project.to) + ",\n";
-  out += "  \"patch_bytes\": " + Num(f.embedded) + ",\n  \"limit_bytes\": " + Num(f.limit) + ",\n";
+  out += "  \"patch_bytes\": " + Num(f.embedded) + ",\n  \"limit_bytes\": " + (f.limit == 0 ? std::string("null") : Num(f.limit)) + ",\n";
   out += "  \"payload_bytes\": " + Num(r.payload_bytes) + ",\n  \"bytes_in\": " + Num(f.bytes_in) + ",\n";
   out += "  \"build_seconds\": " + Real(f.seconds) + ",\n";
   out += "  \"diff_format\": " + std::to_string(f.diff_format) + ",\n";

@@ -1,6 +1,7 @@
 #include "mkpatch/output/resource_folder.h"
 
 #include <fstream>
+#include <set>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "base/text.h"
 #include "mkpatch/common/file_io.h"
 #include "mkpatch/output/manifest_writer.h"
+#include "mkpatch/output/overlay.h"
 
 namespace vard::mkpatch {
 namespace {
@@ -221,10 +223,11 @@ void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path&
       for (const PlannedPack& pack : section.packs) {
         WriteText(ManifestPath(folder, pack.id), PackManifestXml(pack));
         rc += std::to_string(pack.id) + " DATA " + RcString(ManifestPath(folder, pack.id)) + "\n";
-        // A shared payload is listed once, by the entry that stored it.
+        // A shared payload is listed once, by the entry that stored it; an overlay payload
+        // is not a resource.
         for (int kind = 0; kind < 2; ++kind)
           for (const PlannedFile& file : kind == 0 ? pack.added : pack.updated)
-            if (!file.shared)
+            if (!file.shared && file.overlay_offset < 0)
               rc += std::to_string(file.id) + " DATA " + RcString(PayloadPath(folder, file.id)) + "\n";
       }
     }
@@ -249,13 +252,16 @@ void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path&
   }
   rc += VersionResource(plan.project);
   WriteText(folder / kRcName, rc);
+  WriteOverlayList(OverlayPayloads(plan), folder);
   WriteWholeFile(folder / kVersionName, VersionInfoBytes(plan.project));
 }
 
 uint64_t EmbeddedBytes(const std::filesystem::path& folder) {
+  std::set<std::filesystem::path> outside{folder / kRcName, folder / kOverlayListName};
+  for (const OverlayPayload& p : ReadOverlayList(folder)) outside.insert(PayloadPath(folder, p.id));
   uint64_t total = 0;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
-    if (entry.is_regular_file() && entry.path().filename() != kRcName) total += entry.file_size();
+    if (entry.is_regular_file() && !outside.count(entry.path())) total += entry.file_size();
   return total;
 }
 

@@ -38,7 +38,8 @@ std::filesystem::path ManifestPath(const std::filesystem::path& folder, int id);
 
 // Writes the main manifest, the pack manifests, the project's icon and skin images,
 // version.bin and patch_data.rc (the DATA resources and the version resource) next to the
-// payloads already in `folder` (payloads are written while the plan is built).
+// payloads already in `folder` (payloads are written while the plan is built), and the
+// list of the payloads that go to the overlay (overlay.h), which the script leaves out.
 void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path& folder);
 
 // The version resource (VS_VERSIONINFO) of the project's patcher: FILEVERSION and
@@ -46,7 +47,8 @@ void WriteManifestsAndScript(const PatchPlan& plan, const std::filesystem::path&
 // language-neutral Unicode block, as patch_data.rc states them.
 std::vector<uint8_t> VersionInfoBytes(const Project& project);
 
-// Bytes of all resources in the folder that the patcher embeds (every file but the script).
+// Bytes of all resources in the folder that the patcher embeds (every file but the script,
+// the overlay list and the payloads it lists).
 uint64_t EmbeddedBytes(const std::filesystem::path& folder);
 
 }  // namespace vard::mkpatch
