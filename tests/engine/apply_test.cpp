@@ -17,6 +17,7 @@
 
 #include "engine/apply_run.h"
 #include "engine/crc_text.h"
+#include "engine/overlay.h"
 #include "engine/verify.h"
 #include "base/staging_names.h"
 #include "base/text.h"
@@ -651,6 +652,22 @@ TEST_F(ApplyEntryTest, MissingPayloadIsRaised) {
     EXPECT_STREQ(error.what(), "Cannot find resource");
   }
   EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_);
+}
+
+// This test executable has no overlay: whatever bytes lie at the end of the file are
+// never taken for a payload. (Whole patchers with an overlay, good and damaged, run in the
+// overlay build test.)
+TEST_F(ApplyEntryTest, AnOverlayPayloadWithoutAnOverlayIsCorruptedAndTouchesNothing) {
+  WriteFileBytes(Game(L"data\\level.bin"), old_);
+  for (const bool comp : {false, true}) {
+    FileEntry& e = Update(comp ? kNewZ : kNew, comp, false);
+    e.in_overlay = true;
+    e.overlay_size = 16;
+    EXPECT_EQ(CheckOverlayPayload(e), OverlayRead::Damaged);
+    EXPECT_EQ(ApplyEntry(e), ApplyResult::Corrupted);
+  }
+  EXPECT_TRUE(ReadFileBytes(Game(L"data\\level.bin")) == old_);
+  EXPECT_TRUE(NoStagingFiles());
 }
 
 TEST_F(ApplyEntryTest, SparseGameFileAboveFourGibibytes) {
