@@ -9,6 +9,10 @@
 #include <cstring>
 #include <random>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "mkpatch/common/file_io.h"
 #include "mkpatch/common/input_error.h"
 #include "mkpatch/output/overlay.h"
@@ -320,12 +324,84 @@ TEST(PatcherOverlay, PayloadsThatDoNotFitFollowTheImageWhereTheTrailerSays) {
   fs::remove(PayloadPath(resources, 5006));
   WritePatcherExe(stub, resources, dir.path / "plain.exe");
   EXPECT_EQ(start, fs::file_size(dir.path / "plain.exe"));
+  // Streamed from the payload files, it is byte for byte the image built in memory.
+  ResourceTree tree = stub_tree;
+  auto& data_resources = tree[ResourceKey::Name("DATA")];
+  data_resources.erase(ResourceKey::Name(kStubMarkerName));
+  data_resources[ResourceKey::Id(5001)][0] = {ReadWholeFile(resources / "5001.xml"), 0};
+  for (const int id : {5003, 5005})
+    data_resources[ResourceKey::Id(static_cast<uint16_t>(id))][0] = {ReadWholeFile(PayloadPath(resources, id)), 0};
+  PeImage in_memory = stub.image;
+  WriteResources(in_memory, tree);
+  EXPECT_EQ(ReadWholeFile(dir.path / "plain.exe"), in_memory.bytes());
 
   // A list whose payloads are not back to back, or a payload not of its listed size.
   WriteOverlayList({{0, 30, 5003}, {31, 30, 5005}}, resources);
   EXPECT_THROW(ReadOverlayList(resources), InputError);
   WriteOverlayList({{0, 31, 5003}}, resources);
   EXPECT_THROW(WritePatcherExe(stub, resources, dir.path / "patcher.exe"), InputError);
+}
+
+// The writer streams: a patcher whose payloads (embedded and in the overlay) are several
+// times the memory it may take is written by a child whose peak stays within that bound,
+// and what it wrote is a whole image: every payload where its resource entry says, the
+// overlay after it, and the header checksum of the file as written.
+TEST(PatcherExe, PayloadsGoFromDiskToTheFileWithoutBeingHeldInMemory) {
+  TempDir dir;
+  const ResourceTree stub_tree = SmallTree();
+  WriteWholeFile(dir.path / "stub.exe", MakeImage(true, &stub_tree));
+  const fs::path resources = dir.path / "resources";
+  WriteWholeFile(resources / "5001.xml", Filler(50, 1));
+  constexpr uint64_t kPayload = 8u << 20;
+  std::vector<OverlayPayload> overlay;
+  for (int id = 5002; id <= 5011; ++id) {
+    // Sparse past a marked start; odd sizes, so each payload is padded or starts unaligned.
+    const fs::path file = PayloadPath(resources, id);
+    WriteWholeFile(file, Filler(4096, static_cast<uint8_t>(id)));
+    fs::resize_file(file, kPayload + static_cast<uint64_t>(id % 4));
+    if (id > 5009) overlay.push_back({overlay.empty() ? 0 : overlay.back().offset + overlay.back().size, fs::file_size(file), id});
+  }
+  WriteOverlayList(overlay, resources);
+  const Stub stub = LoadStub(dir.path / "stub.exe", StubArch::kWin64);
+
+  long pages = 0, resident = 0;
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  ASSERT_TRUE(statm && std::fscanf(statm, "%ld %ld", &pages, &resident) == 2);
+  std::fclose(statm);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    try {
+      WritePatcherExe(stub, resources, dir.path / "patcher.exe");
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // The child starts with the parent's resident set; ru_maxrss is in KiB.
+  const double grown_mib = (usage.ru_maxrss - resident * (::sysconf(_SC_PAGESIZE) / 1024)) / 1024.0;
+  EXPECT_LT(grown_mib, 32) << "payloads of 80 MiB took " << grown_mib << " MiB";
+
+  const Bytes exe = ReadWholeFile(dir.path / "patcher.exe");
+  const auto& data = ReadResources(PeImage(exe)).at(ResourceKey::Name("DATA"));
+  for (int id = 5002; id <= 5009; ++id) {
+    const Bytes& got = data.at(ResourceKey::Id(static_cast<uint16_t>(id))).at(0).bytes;
+    ASSERT_EQ(got.size(), kPayload + static_cast<uint64_t>(id % 4)) << id;
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + 4096, Filler(4096, static_cast<uint8_t>(id)).begin())) << id;
+    EXPECT_TRUE(std::all_of(got.begin() + 4096, got.end(), [](uint8_t b) { return b == 0; })) << id;
+  }
+  EXPECT_FALSE(data.count(ResourceKey::Id(5010)) || data.count(ResourceKey::Id(5011)));
+  uint64_t start = 0;
+  for (int i = 7; i >= 0; --i) start = start << 8 | exe[exe.size() - 16 + i];
+  ASSERT_LE(start + overlay.back().offset + overlay.back().size, exe.size() - kOverlayTrailerSize);
+  EXPECT_TRUE(std::equal(exe.begin() + start + overlay.back().offset, exe.begin() + start + overlay.back().offset + 4096,
+                         Filler(4096, static_cast<uint8_t>(5011)).begin()));
+  const PeImage image(exe);
+  EXPECT_EQ(image.Field32(64), PeChecksum(exe, Get32(exe, 0x3C) + 24 + 64));
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "mkpatch/output/overlay.h"
 
-#include <cstdio>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <sstream>
 
 #include "mkpatch/common/file_io.h"
@@ -12,12 +10,6 @@
 
 namespace vard::mkpatch {
 namespace {
-
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-File Open(const std::filesystem::path& path, const char* mode) {
-  return File(std::fopen(path.c_str(), mode), &std::fclose);
-}
 
 // Every payload entry in manifest order, the order in which the patcher meets them: the
 // first starting version's set, then the others'.
@@ -98,37 +90,22 @@ std::vector<OverlayPayload> ReadOverlayList(const std::filesystem::path& folder)
   return list;
 }
 
-void AppendOverlay(const std::filesystem::path& exe, const std::vector<OverlayPayload>& list,
+void AppendOverlay(ExeWriter& exe, const std::vector<OverlayPayload>& list,
                    const std::filesystem::path& folder) {
   if (list.empty()) return;
-  const uint64_t start = std::filesystem::file_size(exe);
-  File out = Open(exe, "ab");
-  if (!out) throw std::runtime_error("cannot write " + exe.string());
-  std::vector<uint8_t> buffer(size_t{1} << 20);
-  uint64_t end = start;
+  const uint64_t start = exe.size();
   for (const OverlayPayload& p : list) {
     const std::filesystem::path source = PayloadPath(folder, p.id);
     std::error_code error;
     if (std::filesystem::file_size(source, error) != p.size || error)
       throw InputError(source.string() + " is missing or not of the " + std::to_string(p.size) +
                        " bytes that " + kOverlayListName + " lists");
-    File in = Open(source, "rb");
-    if (!in) throw InputError("cannot read " + source.string());
-    for (uint64_t left = p.size; left > 0;) {
-      const size_t piece = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
-      if (std::fread(buffer.data(), 1, piece, in.get()) != piece)
-        throw InputError("cannot read " + source.string());
-      if (std::fwrite(buffer.data(), 1, piece, out.get()) != piece)
-        throw std::runtime_error("cannot write " + exe.string());
-      left -= piece;
-    }
-    end += p.size;
+    exe.Copy(source, p.size);
   }
-  std::vector<uint8_t> tail((8 - (end + kOverlayTrailerSize) % 8) % 8, 0);
+  std::vector<uint8_t> tail((8 - (exe.size() + kOverlayTrailerSize) % 8) % 8, 0);
   for (int i = 0; i < 8; ++i) tail.push_back(static_cast<uint8_t>(start >> (8 * i)));
   tail.insert(tail.end(), std::begin(kOverlayMagic), std::end(kOverlayMagic));
-  if (std::fwrite(tail.data(), 1, tail.size(), out.get()) != tail.size() || std::fflush(out.get()) != 0)
-    throw std::runtime_error("cannot write " + exe.string());
+  exe.Write(tail);
 }
 
 }  // namespace vard::mkpatch

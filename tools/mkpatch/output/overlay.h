@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "mkpatch/compare/patch_plan.h"
+#include "mkpatch/output/exe_writer.h"
 
 namespace vard::mkpatch {
 
@@ -49,7 +50,7 @@ std::vector<OverlayPayload> ReadOverlayList(const std::filesystem::path& folder)
 // Appends the overlay to `exe` (whose current end becomes its start): each listed payload
 // copied from <id>.bin of the folder in 1 MiB pieces, then padding and trailer. Throws
 // InputError for a payload file missing or not of its listed size.
-void AppendOverlay(const std::filesystem::path& exe, const std::vector<OverlayPayload>& list,
+void AppendOverlay(ExeWriter& exe, const std::vector<OverlayPayload>& list,
                    const std::filesystem::path& folder);
 
 }  // namespace vard::mkpatch

@@ -8,6 +8,7 @@
 
 #include "mkpatch/common/file_io.h"
 #include "mkpatch/common/input_error.h"
+#include "mkpatch/output/exe_writer.h"
 #include "mkpatch/output/overlay.h"
 #include "mkpatch/output/resource_folder.h"
 
@@ -161,7 +162,10 @@ void WritePatcherExe(const Stub& stub, const std::filesystem::path& resources,
   bool has_main_manifest = false;
   for (const std::filesystem::path& file : files) {
     if (const uint16_t id = DataId(file)) {
-      data[ResourceKey::Id(id)] = {{kNeutral, {ReadWholeFile(file), 0}}};
+      // Payloads stay on disk until the file is written; the rest is small.
+      data[ResourceKey::Id(id)] = {{kNeutral, file.extension() == ".bin"
+                                                  ? ResourceData::FromFile(file, std::filesystem::file_size(file))
+                                                  : ResourceData(ReadWholeFile(file), 0)}};
       has_main_manifest |= id == kMainManifestId;
     } else if (file.filename() == kVersionName) {
       tree[ResourceKey::Id(kTypeVersion)] = {{ResourceKey::Id(1), {{kNeutral, {ReadWholeFile(file), 0}}}}};
@@ -176,11 +180,23 @@ void WritePatcherExe(const Stub& stub, const std::filesystem::path& resources,
 
   PeImage image = stub.image;
   image.RemoveCertificate();
-  WriteResources(image, tree);
+  const SectionContent section = ReserveResources(image, tree);
   const std::filesystem::path partial = out.string() + ".partial";
   try {
-    WriteWholeFile(partial, image.bytes());
-    AppendOverlay(partial, overlay, resources);
+    // The image with its resource section streamed into the room reserved for it, then the
+    // overlay: memory holds the stub's image and the resource directory, never the payloads.
+    ExeWriter file(partial, image.checksum_offset());
+    const Bytes& bytes = image.bytes();
+    const size_t split = image.reserved_size() != 0 ? static_cast<size_t>(image.reserved_at()) : bytes.size();
+    file.Write(bytes.data(), split);
+    for (const SectionPiece& piece : section.pieces) {
+      if (piece.file.empty()) file.Write(piece.bytes);
+      else file.Copy(piece.file, piece.file_size);
+    }
+    if (image.reserved_size() != 0) file.WriteZeros(image.reserved_size() - section.size);
+    file.Write(bytes.data() + split, bytes.size() - split);
+    AppendOverlay(file, overlay, resources);
+    file.Finish();
   } catch (...) {
     std::filesystem::remove(partial);
     throw;

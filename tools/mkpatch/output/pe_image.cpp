@@ -134,7 +134,7 @@ std::span<const uint8_t> PeImage::At(uint32_t rva, uint32_t size) const {
   const PeSection& s = sections_[index];
   const uint64_t offset = rva - s.virtual_address;
   if (offset + size > s.raw_size) throw PeError("data runs past the end of section " + s.name);
-  return {bytes_.data() + s.raw_pointer + offset, size};
+  return {bytes_.data() + Stored(uint64_t{s.raw_pointer} + offset), size};
 }
 
 uint32_t PeImage::NextSectionAddress() const {
@@ -187,8 +187,9 @@ void PeImage::MoveTail(size_t after, uint32_t from, int64_t file_delta, int64_t 
     if (debug.address - s.virtual_address + uint64_t{debug.size} > s.raw_size)
       throw PeError("the debug directory runs past the end of section " + s.name);
     for (uint64_t e = at; e + kDebugEntrySize <= at + debug.size; e += kDebugEntrySize) {
-      if (const uint32_t rva = Get32(bytes_, e + 20)) Put32(bytes_, e + 20, moved_rva(rva));
-      if (const uint32_t raw = Get32(bytes_, e + 24)) Put32(bytes_, e + 24, moved_offset(raw));
+      const uint64_t stored = Stored(e);
+      if (const uint32_t rva = Get32(bytes_, stored + 20)) Put32(bytes_, stored + 20, moved_rva(rva));
+      if (const uint32_t raw = Get32(bytes_, stored + 24)) Put32(bytes_, stored + 24, moved_offset(raw));
     }
   }
   uint64_t image_end = 0;
@@ -197,7 +198,25 @@ void PeImage::MoveTail(size_t after, uint32_t from, int64_t file_delta, int64_t 
   Put32(bytes_, optional_ + 56, static_cast<uint32_t>(AlignUp(image_end, section_alignment_)));
 }
 
+uint64_t PeImage::Stored(uint64_t file_offset) const {
+  if (file_offset < reserved_at_ || reserved_size_ == 0) return file_offset;
+  if (file_offset - reserved_at_ < reserved_size_)
+    throw PeError("offset " + std::to_string(file_offset) + " lies in a section written separately");
+  return file_offset - reserved_size_;
+}
+
+void PeImage::RequireWhole() const {
+  if (reserved_size_ != 0) throw PeError("the image no longer holds all its sections and cannot change");
+}
+
 void PeImage::ReplaceSection(size_t index, const std::vector<uint8_t>& data) {
+  Resize(index, &data, data.size());
+}
+
+void PeImage::ReserveSection(size_t index, uint64_t size) { Resize(index, nullptr, size); }
+
+void PeImage::Resize(size_t index, const std::vector<uint8_t>* data, uint64_t size) {
+  RequireWhole();
   PeSection& s = sections_.at(index);
   if (s.raw_size == 0) throw PeError("section " + s.name + " has no data in the file");
   const uint32_t old_raw_end = s.raw_pointer + s.raw_size;
@@ -215,23 +234,28 @@ void PeImage::ReplaceSection(size_t index, const std::vector<uint8_t>& data) {
       throw PeError("section " + other.name + " overlaps or precedes section " + s.name +
                     " out of order");
   }
-  const uint64_t new_raw = AlignUp(data.size(), file_alignment_);
-  const uint64_t new_span_end = AlignUp(uint64_t{s.virtual_address} + data.size(), section_alignment_);
+  const uint64_t new_raw = AlignUp(size, file_alignment_);
+  const uint64_t new_span_end = AlignUp(uint64_t{s.virtual_address} + size, section_alignment_);
   if (new_span_end > UINT32_MAX || bytes_.size() - s.raw_size + new_raw > UINT32_MAX)
     throw PeError("the image would exceed 4 GiB");
 
   std::vector<uint8_t> out;
-  out.reserve(bytes_.size() - s.raw_size + new_raw);
+  out.reserve(bytes_.size() - s.raw_size + (data != nullptr ? new_raw : 0));
   out.insert(out.end(), bytes_.begin(), bytes_.begin() + s.raw_pointer);
-  out.insert(out.end(), data.begin(), data.end());
-  out.resize(s.raw_pointer + new_raw, 0);
+  if (data != nullptr) {
+    out.insert(out.end(), data->begin(), data->end());
+    out.resize(s.raw_pointer + new_raw, 0);
+  } else {
+    reserved_at_ = s.raw_pointer;
+    reserved_size_ = new_raw;
+  }
   out.insert(out.end(), bytes_.begin() + old_raw_end, bytes_.end());
   bytes_ = std::move(out);
 
   const int64_t file_delta = static_cast<int64_t>(new_raw) - s.raw_size;
   if (s.characteristics & kSectionInitializedData)
     Put32(bytes_, optional_ + 8, static_cast<uint32_t>(Get32(bytes_, optional_ + 8) + file_delta));
-  s.virtual_size = static_cast<uint32_t>(data.size());
+  s.virtual_size = static_cast<uint32_t>(size);
   s.raw_size = static_cast<uint32_t>(new_raw);
   WriteSectionHeader(index);
   MoveTail(index, old_raw_end, file_delta, static_cast<int64_t>(new_span_end) - old_span_end,
@@ -240,6 +264,7 @@ void PeImage::ReplaceSection(size_t index, const std::vector<uint8_t>& data) {
 
 size_t PeImage::AppendSection(const std::string& name, uint32_t characteristics,
                               const std::vector<uint8_t>& data) {
+  RequireWhole();
   const uint32_t header_at = section_table_ + static_cast<uint32_t>(sections_.size()) * kSectionHeaderSize;
   uint64_t first_raw = Get32(bytes_, optional_ + 60);
   uint64_t raw_end = first_raw;
@@ -279,6 +304,7 @@ size_t PeImage::AppendSection(const std::string& name, uint32_t characteristics,
 }
 
 void PeImage::RemoveCertificate() {
+  RequireWhole();
   const PeDirectory certificate = directory(kCertificateDirectory);
   if (!certificate.size) return;
   if (uint64_t{certificate.address} + certificate.size >= bytes_.size() &&
@@ -288,6 +314,7 @@ void PeImage::RemoveCertificate() {
 }
 
 void PeImage::UpdateChecksum() {
+  RequireWhole();
   const size_t at = optional_ + 64;
   Put32(bytes_, at, PeChecksum(bytes_, at));
 }

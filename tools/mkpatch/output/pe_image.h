@@ -69,6 +69,16 @@ class PeImage {
   // entries that point there move by whole alignment units. Throws PeError for a layout it
   // cannot move safely (a later section that does not lie wholly after this one).
   void ReplaceSection(size_t index, const std::vector<uint8_t>& data);
+  // As ReplaceSection for `size` bytes of contents that the caller writes into the file
+  // itself, for sections too large to hold in memory: bytes() then leaves the section's
+  // raw data out. The file is bytes() up to reserved_at(), the section's contents zero
+  // padded to reserved_size(), then the rest of bytes(). Every later change to the image
+  // is refused, and the checksum is the writer's to compute.
+  void ReserveSection(size_t index, uint64_t size);
+  uint64_t reserved_at() const { return reserved_at_; }
+  uint64_t reserved_size() const { return reserved_size_; }
+  // File offset of the header checksum.
+  size_t checksum_offset() const { return optional_ + 64; }
   // Adds a section after the last one (address NextSectionAddress(), raw data after the
   // last section's, moving whatever follows in the file); needs room in the headers.
   size_t AppendSection(const std::string& name, uint32_t characteristics,
@@ -81,6 +91,10 @@ class PeImage {
 
  private:
   void Parse();
+  void Resize(size_t index, const std::vector<uint8_t>* data, uint64_t size);
+  // Index in bytes_ of a file offset outside the reserved section.
+  uint64_t Stored(uint64_t file_offset) const;
+  void RequireWhole() const;
   void WriteSectionHeader(size_t index);
   // Moves the file bytes from `from` on by `file_delta` and the sections after `after`
   // by `rva_delta`, fixing every field that points into what moved.
@@ -97,6 +111,7 @@ class PeImage {
   bool pe32_plus_ = false;
   uint32_t section_alignment_ = 0, file_alignment_ = 0;
   std::vector<PeSection> sections_;
+  uint64_t reserved_at_ = 0, reserved_size_ = 0;
 };
 
 // The PE header checksum of `bytes` (the 16-bit folded sum of the file with the checksum

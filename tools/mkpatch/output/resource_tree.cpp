@@ -1,6 +1,8 @@
 #include "mkpatch/output/resource_tree.h"
 
-#include <cstring>
+
+#include "mkpatch/common/file_io.h"
+#include "mkpatch/common/input_error.h"
 
 namespace vard::mkpatch {
 namespace {
@@ -111,7 +113,6 @@ class SectionWriter {
     Put16(at + 14, ids);
   }
   std::vector<uint8_t> Take() { return std::move(bytes_); }
-  uint8_t* At(uint32_t at) { return bytes_.data() + at; }
 
  private:
   std::vector<uint8_t> bytes_;
@@ -125,6 +126,13 @@ std::pair<uint16_t, uint16_t> Counts(const Map& map) {
 }
 
 }  // namespace
+
+ResourceData ResourceData::FromFile(std::filesystem::path path, uint64_t size) {
+  ResourceData data;
+  data.file = std::move(path);
+  data.file_size = size;
+  return data;
+}
 
 ResourceKey ResourceKey::Name(const std::string& ascii) {
   ResourceKey key;
@@ -157,7 +165,7 @@ ResourceTree ReadResources(const PeImage& image) {
   return DirectoryReader(image, image.At(directory.address, section.raw_size - offset)).Read();
 }
 
-std::vector<uint8_t> BuildResourceSection(const ResourceTree& tree, uint32_t rva) {
+SectionContent LayOutResourceSection(const ResourceTree& tree, uint32_t rva) {
   // Sizes first: the tables (root, then every type's, then every name's), the data
   // entries, the name texts, then the data.
   uint32_t tables = kTableHeader + kEntry * static_cast<uint32_t>(tree.size());
@@ -174,18 +182,26 @@ std::vector<uint8_t> BuildResourceSection(const ResourceTree& tree, uint32_t rva
       leaves += static_cast<uint32_t>(languages.size());
     }
   }
-  uint64_t size = AlignUp(tables + leaves * kDataEntry + texts, kDataAlignment);
+  const uint64_t directory = AlignUp(tables + leaves * kDataEntry + texts, kDataAlignment);
+  uint64_t size = directory;
   for (const auto& [type, names] : tree)
     for (const auto& [name, languages] : names)
-      for (const auto& [language, data] : languages)
-        size = AlignUp(size, kDataAlignment) + uint64_t{data.bytes.size()};
+      for (const auto& [language, data] : languages) size = AlignUp(size, kDataAlignment) + data.size();
   if (size + rva > UINT32_MAX) throw PeError("the resources exceed 4 GiB");
 
-  SectionWriter out(static_cast<uint32_t>(size));
+  SectionWriter out(static_cast<uint32_t>(directory));
   uint32_t next_table = kTableHeader + kEntry * static_cast<uint32_t>(tree.size());
   uint32_t next_leaf = tables;
   uint32_t next_text = tables + leaves * kDataEntry;
-  uint32_t next_data = static_cast<uint32_t>(AlignUp(next_text + texts, kDataAlignment));
+  // The data, each item aligned, in the order of its entries; the directory goes first.
+  SectionContent content;
+  content.size = size;
+  content.pieces.resize(2);  // the directory's, then the first of the data
+  uint64_t end = directory;
+  auto bytes_piece = [&content]() -> std::vector<uint8_t>& {
+    if (!content.pieces.back().file.empty()) content.pieces.emplace_back();
+    return content.pieces.back().bytes;
+  };
   auto key_field = [&](const ResourceKey& key) -> uint32_t {
     if (!key.named) return key.id;
     const uint32_t at = next_text;
@@ -227,17 +243,46 @@ std::vector<uint8_t> BuildResourceSection(const ResourceTree& tree, uint32_t rva
     for (const auto& [language, data] : *languages) {
       out.Put32(language_entry, language);
       out.Put32(language_entry + 4, next_leaf);
-      out.Put32(next_leaf, rva + next_data);
-      out.Put32(next_leaf + 4, static_cast<uint32_t>(data.bytes.size()));
+      const uint64_t place = AlignUp(end, kDataAlignment);
+      out.Put32(next_leaf, static_cast<uint32_t>(rva + place));
+      out.Put32(next_leaf + 4, static_cast<uint32_t>(data.size()));
       out.Put32(next_leaf + 8, data.code_page);
-      if (!data.bytes.empty()) std::memcpy(out.At(next_data), data.bytes.data(), data.bytes.size());
-      next_data = static_cast<uint32_t>(AlignUp(next_data + data.bytes.size(), kDataAlignment));
+      if (place > end) bytes_piece().resize(bytes_piece().size() + (place - end), 0);
+      if (data.file.empty()) {
+        std::vector<uint8_t>& piece = bytes_piece();
+        piece.insert(piece.end(), data.bytes.begin(), data.bytes.end());
+      } else {
+        SectionPiece piece;
+        piece.file = data.file;
+        piece.file_size = data.file_size;
+        content.pieces.push_back(std::move(piece));
+      }
+      end = place + data.size();
       next_leaf += kDataEntry;
       language_entry += kEntry;
     }
   }
-  return out.Take();
+  content.pieces.front().bytes = out.Take();
+  return content;
 }
+
+std::vector<uint8_t> BuildResourceSection(const ResourceTree& tree, uint32_t rva) {
+  const SectionContent content = LayOutResourceSection(tree, rva);
+  std::vector<uint8_t> bytes;
+  bytes.reserve(content.size);
+  for (const SectionPiece& piece : content.pieces) {
+    if (piece.file.empty()) {
+      bytes.insert(bytes.end(), piece.bytes.begin(), piece.bytes.end());
+      continue;
+    }
+    const Bytes data = ReadWholeFile(piece.file);
+    if (data.size() != piece.file_size)
+      throw InputError(piece.file.string() + " is no longer of its " + std::to_string(piece.file_size) + " bytes");
+    bytes.insert(bytes.end(), data.begin(), data.end());
+  }
+  return bytes;
+}
+
 
 void WriteResources(PeImage& image, const ResourceTree& tree) {
   const PeDirectory directory = image.directory(kResourceDirectory);
@@ -255,6 +300,19 @@ void WriteResources(PeImage& image, const ResourceTree& tree) {
     image.SetDirectory(kResourceDirectory, {rva, static_cast<uint32_t>(data.size())});
   }
   image.UpdateChecksum();
+}
+
+SectionContent ReserveResources(PeImage& image, const ResourceTree& tree) {
+  const PeDirectory directory = image.directory(kResourceDirectory);
+  const int index = directory.address ? image.SectionAt(directory.address) : -1;
+  if (index < 0 || image.sections()[index].virtual_address != directory.address) {
+    WriteResources(image, tree);
+    return {};
+  }
+  SectionContent content = LayOutResourceSection(tree, directory.address);
+  image.ReserveSection(static_cast<size_t>(index), content.size);
+  image.SetDirectory(kResourceDirectory, {directory.address, static_cast<uint32_t>(content.size)});
+  return content;
 }
 
 }  // namespace vard::mkpatch

@@ -6,6 +6,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,15 @@ struct ResourceKey {
 struct ResourceData {
   std::vector<uint8_t> bytes;
   uint32_t code_page = 0;
+  // When set, the data is this file's `file_size` bytes (a payload of the patch), read only
+  // as the section is written, and `bytes` stays empty.
+  std::filesystem::path file;
+  uint64_t file_size = 0;
+
+  ResourceData() = default;
+  ResourceData(std::vector<uint8_t> data, uint32_t page) : bytes(std::move(data)), code_page(page) {}
+  static ResourceData FromFile(std::filesystem::path path, uint64_t size);
+  uint64_t size() const { return file.empty() ? bytes.size() : file_size; }
   bool operator==(const ResourceData& other) const = default;
 };
 
@@ -45,13 +55,33 @@ using ResourceTree = std::map<ResourceKey, std::map<ResourceKey, std::map<uint16
 // a directory that points outside its section, nests deeper than three levels or loops.
 ResourceTree ReadResources(const PeImage& image);
 
-// The bytes of a resource section holding `tree`, for the address `rva` it will be
-// mapped at (data entries hold addresses).
+// A section's contents laid end to end: bytes held in memory, or a whole file that is read
+// only when the section is written.
+struct SectionPiece {
+  std::vector<uint8_t> bytes;
+  std::filesystem::path file;  // when set, the piece is this file's file_size bytes
+  uint64_t file_size = 0;
+};
+struct SectionContent {
+  std::vector<SectionPiece> pieces;
+  uint64_t size = 0;  // of all pieces together
+};
+
+// The resource section holding `tree`, for the address `rva` it will be mapped at (data
+// entries hold addresses): the directory and in-memory data as bytes, file data as pieces
+// of their own, so that a section of any size costs the memory of its directory.
+SectionContent LayOutResourceSection(const ResourceTree& tree, uint32_t rva);
+// The same section as bytes, file data read in (throws InputError when a file is missing
+// or not of its size).
 std::vector<uint8_t> BuildResourceSection(const ResourceTree& tree, uint32_t rva);
 
 // Writes `tree` as the image's resources: the section that data directory 2 names is
 // replaced when it holds nothing else, otherwise a new ".rsrc" section is appended; data
 // directory 2 and the headers follow.
 void WriteResources(PeImage& image, const ResourceTree& tree);
+// As WriteResources, for a section the caller writes into the file (PeImage::ReserveSection)
+// from the returned content. An image whose resources are not a section of their own gets
+// its new section in memory, as WriteResources gives it, and the content returned is empty.
+SectionContent ReserveResources(PeImage& image, const ResourceTree& tree);
 
 }  // namespace vard::mkpatch
