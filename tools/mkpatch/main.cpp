@@ -110,6 +110,21 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
     payload_room -= std::min(payload_room, embedded - image_limit);
   }
   const uint64_t total = embedded + overlay;
+  // A signed patcher must stay below 4 GiB (kMaxSignedPatcherBytes); known now, before the
+  // self-check and the patchers are written, from the largest stub's image and the data.
+  if (!resources_only && !project.sign.certificate.empty()) {
+    uint64_t stub_bytes = 0;
+    for (const Stub& stub : stubs) stub_bytes = std::max<uint64_t>(stub_bytes, stub.image.bytes().size());
+    if (stub_bytes + total + kOverlayTrailerSize + 8 > kMaxSignedPatcherBytes) {
+      fs::remove_all(staging);
+      const std::string failure = "the patch data takes " + std::to_string(total) + " bytes (" + Megabytes(total) +
+                                  "): a signed patcher must stay below 4 GiB, since Authenticode finds its "
+                                  "signature by a 32-bit file offset; split the update into smaller patches, "
+                                  "or build it without [sign]";
+      report_failure(plan, failure);
+      throw InputError(failure);
+    }
+  }
   facts.embedded = total;
   facts.bytes_in = stats.bytes_in;
   facts.warnings = stats.warnings;

@@ -208,6 +208,9 @@ void WritePatcherExe(const Stub& stub, const std::filesystem::path& resources,
 
 void SignPatcher(const std::filesystem::path& exe, const SigningSetup& sign,
                  const std::string& product) {
+  if (const uint64_t size = std::filesystem::file_size(exe); size > kMaxSignedPatcherBytes)
+    throw InputError(exe.string() + " has " + std::to_string(size) + " bytes, more than the " +
+                     std::to_string(kMaxSignedPatcherBytes) + " a signed patcher may have");
   const std::filesystem::path unsigned_copy = exe.string() + ".unsigned";
   std::filesystem::rename(exe, unsigned_copy);
   std::string command = "osslsigncode sign -certs " + Quote(sign.certificate.string()) + " -key " +

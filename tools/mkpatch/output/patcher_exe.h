@@ -47,9 +47,15 @@ Stub LoadStub(const std::filesystem::path& path, StubArch arch);
 void WritePatcherExe(const Stub& stub, const std::filesystem::path& resources,
                      const std::filesystem::path& out);
 
+// The largest patcher file that can be signed: Authenticode finds its certificate table,
+// which follows everything else, by a 32-bit file offset, so a signed file stays below
+// 4 GiB; 1 MiB of that is left for the table.
+inline constexpr uint64_t kMaxSignedPatcherBytes = (uint64_t{1} << 32) - (uint64_t{1} << 20);
+
 // Signs exe in place with Authenticode (osslsigncode, SHA-256, the product name as the
 // description, a time stamp when a server is named) and verifies the signature against
-// the certificate file and the system's certificate authorities. Throws std::runtime_error.
+// the certificate file and the system's certificate authorities. Throws InputError for a
+// file larger than kMaxSignedPatcherBytes, std::runtime_error when signing fails.
 void SignPatcher(const std::filesystem::path& exe, const SigningSetup& sign,
                  const std::string& product);
 
