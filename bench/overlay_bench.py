@@ -7,11 +7,13 @@ Beside mkpatch it times a plain copy of the new files (cp) as the reference for 
 reading and writing them costs; beside the patcher it reports the largest file rebuilt.
 
   overlay_bench.py MKPATCH STUBS_DIR WORKDIR [--added N] [--mb M] [--changed K]
-                   [--max-image-bytes B] [--keep]
+                   [--max-image-bytes B] [--unsigned] [--cache] [--build-only] [--keep]
 
 N added files of M MiB of random bytes (default 10 of 540), K changed files of M/2 MiB
 (default 2) with a few hundred edits each; --max-image-bytes is passed to mkpatch (a small
-run forced into the overlay). WORKDIR must not be in the repository; it needs
+run forced into the overlay); --unsigned leaves the project unsigned, --cache lets mkpatch
+use its payload cache (as a plain build does), --build-only stops after mkpatch (the figure
+for incompressible data: `--added 10 --mb 100 --changed 0 --build-only`). WORKDIR must not be in the repository; it needs
 about six times the patch data in free space and is deleted at the end unless --keep.
 Reports wall time, processor time and peak memory of mkpatch (kernel accounting, wait4)
 and the patcher's peak working set (the Wine process's VmHWM). Run it with nice on a
@@ -37,15 +39,17 @@ reg_path = { key = 'SOFTWARE\\Korax\\Overlay', value = "InstallPath" }
 reg_version = { key = 'SOFTWARE\\Korax\\Overlay', value = "Version" }
 reg_version2 = { key = 'SOFTWARE\\Korax\\Overlay', value = "Version2" }
 reg_language = { key = 'SOFTWARE\\Korax\\Overlay', value = "Language" }
-[sign]
-certificate = "signing/test-certificate.pem"
-key = "signing/test-key.pem"
-[[language]]
+%s[[language]]
 [[language.pack]]
 root = ""
 old = "1.00"
 new = "1.01"
 """
+SIGN = """[sign]
+certificate = "signing/test-certificate.pem"
+key = "signing/test-key.pem"
+"""
+PROJECT = PROJECT % SIGN
 
 
 def write_random(path, size, seed):
@@ -122,6 +126,9 @@ def main():
     parser.add_argument("--mb", type=int, default=540)
     parser.add_argument("--changed", type=int, default=2)
     parser.add_argument("--max-image-bytes", type=int)
+    parser.add_argument("--unsigned", action="store_true")
+    parser.add_argument("--cache", action="store_true")
+    parser.add_argument("--build-only", action="store_true")
     parser.add_argument("--keep", action="store_true")
     a = parser.parse_args()
     work = os.path.abspath(a.work)
@@ -153,7 +160,7 @@ def run(a, work):
                     "make_demo.make_test_certificate(%r)" % (os.path.join(REPO, "demo"),
                                                            os.path.join(work, "signing"))], check=True)
     with open(os.path.join(work, "project.toml"), "w") as f:
-        f.write(PROJECT)
+        f.write(PROJECT.replace(SIGN, "") if a.unsigned else PROJECT)
     new_bytes = sum(os.path.getsize(os.path.join(d, n)) for d, _, ns in os.walk(new) for n in ns)
     largest = max(os.path.getsize(os.path.join(d, n)) for d, _, ns in os.walk(new) for n in ns)
 
@@ -164,7 +171,7 @@ def run(a, work):
     out = os.path.join(work, "out")
     with open(os.path.join(work, "mkpatch.log"), "w") as log:
         build = timed([a.mkpatch, "build", os.path.join(work, "project.toml"), "--out", out,
-                       "--stubs", a.stubs, "--no-cache"] +
+                       "--stubs", a.stubs] + ([] if a.cache else ["--no-cache"]) +
                       (["--max-image-bytes", str(a.max_image_bytes)] if a.max_image_bytes else []),
                       stdout=log, stderr=log)
     if build[3] != 0:
@@ -174,12 +181,18 @@ def run(a, work):
     verify = subprocess.run(["osslsigncode", "verify", "-in", exe, "-CAfile",
                              os.path.join(work, "signing", "test-certificate.pem")],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+    if a.unsigned:
+        verify = 0
     print("new files: %.2f GB, largest %.0f MB; patcher-win64.exe %.2f GB, signature %s"
-          % (new_bytes / 1e9, largest / 1e6, exe_bytes / 1e9, "verifies" if verify == 0 else "FAILS"))
+          % (new_bytes / 1e9, largest / 1e6, exe_bytes / 1e9,
+             "not asked for" if a.unsigned else "verifies" if verify == 0 else "FAILS"))
     print("cp -r of the new files:  wall %6.1f s  cpu %6.1f s  (%.0f MB/s)"
           % (ref[0], ref[1], new_bytes / 1e6 / ref[0]))
     print("mkpatch build:           wall %6.1f s  cpu %6.1f s  peak memory %.0f MB  (%.0f MB/s of new files)"
-          % (build[0], build[1], build[2] / 1e6, new_bytes / 1e6 / build[0]), flush=True)
+          % (build[0], build[1], build[2] / 1e6, new_bytes / 1e6 / build[0]))
+    print("mkpatch build / cp -r:   %.2f of cp's wall time" % (build[0] / ref[0]), flush=True)
+    if a.build_only:
+        return
     # The two patchers and the resources folder are not needed for the run: room for it.
     os.remove(os.path.join(out, "patcher-win32.exe"))
     shutil.rmtree(os.path.join(out, "resources"))
