@@ -105,18 +105,21 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
     file.crc_org = CrcText(old);
   }
   Bytes* old_content = job.updated ? &old : nullptr;
+  // An added file that a sample shows incompressible is stored as it is (as EncodeEntry
+  // would store it), moved rather than copied: most of a game's large added files are
+  // compressed already. The cache is not asked for it, since keeping a second copy of the
+  // file costs more than storing it again.
+  const bool stored = !job.updated && LooksIncompressible(content.data(), content.size());
   std::string key;
   std::optional<EncodedEntry> found;
-  if (options.cache && options.cache->enabled()) {
+  if (!stored && options.cache && options.cache->enabled()) {
     key = options.cache->Key(old_content, content, options.encode.diff_format);
     found = options.cache->Find(key);
   }
   EncodedEntry encoded;
   if (found) {
     encoded = std::move(*found);
-  } else if (!job.updated && LooksIncompressible(content.data(), content.size())) {
-    // Stored as it is (as EncodeEntry would store it), moved rather than copied: most of a
-    // game's large added files are compressed already.
+  } else if (stored) {
     encoded.payload.data = std::move(content);
   } else {
     encoded = EncodeEntry(old_content, content, job.updated && content.size() >= options.split_size,
@@ -129,7 +132,7 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
   file.diff = encoded.diff;
   file.diff_form = encoded.diff_form;
   file.diff_size = encoded.diff_size;
-  file.payload_crc = CrcText(encoded.payload.data);
+  file.payload_crc = stored ? file.crc : CrcText(encoded.payload.data);
   if (encoded.archive) file.archive_summary = ArchiveSummary(*encoded.archive);
   WriteWholeFile(PayloadPath(resources, file.id), encoded.payload.data);
 }
