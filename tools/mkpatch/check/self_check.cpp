@@ -587,6 +587,26 @@ class Replayer {
     return result;
   }
 
+  // A stored whole file is its own content: its size and checksum are read in pieces and it
+  // is compared with the expected file where both lie, never held in memory.
+  int CheckStored(const FileEntry& entry, const fs::path& payload_path, int expected, std::string& problem) {
+    const uint64_t size = FileSizeOf(payload_path);
+    if (size != Number(entry.size)) {
+      problem = "rebuilt file has " + std::to_string(size) + " bytes, expected " + entry.size;
+      return -1;
+    }
+    const std::string crc = FileCrcText(payload_path);
+    if (crc != entry.crc) {
+      problem = "rebuilt file has checksum " + crc + ", expected " + entry.crc;
+      return -1;
+    }
+    if (expected >= 0) {
+      const Content& want = contents_.Get(expected);
+      if (want.size == size && !want.source.empty() && SameContent(want.source, payload_path)) return expected;
+    }
+    return contents_.AddDetached(size, crc);
+  }
+
   int DecodeOnce(const FileEntry& entry, uint16_t id, int input, int expected, std::string& problem) {
     ++decoded_;
     const fs::path payload_path = PayloadPath(resources_, id);
@@ -594,6 +614,8 @@ class Replayer {
       problem = "payload resource " + std::to_string(id) + " is missing; the patcher stops with an internal error";
       return -1;
     }
+    if (!entry.comp && !(entry.diff && entry.kind == EntryKind::Updated))
+      return CheckStored(entry, payload_path, expected, problem);
     const Bytes payload = ReadWholeFile(payload_path);
     if (entry.comp && Number(entry.comp_size) != payload.size()) {
       problem = "payload size differs from its manifest";

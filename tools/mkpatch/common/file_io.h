@@ -11,7 +11,8 @@ namespace vard::mkpatch {
 
 using Bytes = std::vector<uint8_t>;
 
-// Reads the whole file; throws InputError naming the file when it cannot be read.
+// Reads the whole file; throws InputError naming the file when it cannot be read. A large
+// file's buffer asks for huge pages, so that it is not faulted in 4 KiB at a time.
 Bytes ReadWholeFile(const std::filesystem::path& path);
 
 // Writes (replacing) the whole file, creating its folder; throws std::runtime_error.
@@ -19,6 +20,9 @@ void WriteWholeFile(const std::filesystem::path& path, const uint8_t* data, size
 inline void WriteWholeFile(const std::filesystem::path& path, const Bytes& bytes) {
   WriteWholeFile(path, bytes.data(), bytes.size());
 }
+
+// The CRC text of a whole file, read in 1 MiB pieces; throws InputError naming the file.
+std::string FileCrcText(const std::filesystem::path& path);
 
 // CRC-32 (zlib's, started from 0) as eight lowercase hexadecimal digits ("%08lx").
 std::string CrcText(const uint8_t* data, size_t size);
