@@ -305,7 +305,8 @@ TEST(PatcherOverlay, PayloadsThatDoNotFitFollowTheImageWhereTheTrailerSays) {
   const Stub stub = LoadStub(dir.path / "stub.exe", StubArch::kWin64);
   WritePatcherExe(stub, resources, dir.path / "patcher.exe");
   const Bytes exe = ReadWholeFile(dir.path / "patcher.exe");
-  const auto& data = ReadResources(PeImage(exe)).at(ResourceKey::Name("DATA"));
+  const ResourceTree written = ReadResources(PeImage(exe));
+  const auto& data = written.at(ResourceKey::Name("DATA"));
   EXPECT_TRUE(data.count(ResourceKey::Id(5003)) && data.count(ResourceKey::Id(5005)));
   EXPECT_FALSE(data.count(ResourceKey::Id(5004)) || data.count(ResourceKey::Id(5006)));
   EXPECT_EQ(EmbeddedBytes(resources), 50u + 30 + 30);
@@ -387,7 +388,8 @@ TEST(PatcherExe, PayloadsGoFromDiskToTheFileWithoutBeingHeldInMemory) {
   EXPECT_LT(grown_mib, 32) << "payloads of 80 MiB took " << grown_mib << " MiB";
 
   const Bytes exe = ReadWholeFile(dir.path / "patcher.exe");
-  const auto& data = ReadResources(PeImage(exe)).at(ResourceKey::Name("DATA"));
+  const ResourceTree written = ReadResources(PeImage(exe));
+  const auto& data = written.at(ResourceKey::Name("DATA"));
   for (int id = 5002; id <= 5009; ++id) {
     const Bytes& got = data.at(ResourceKey::Id(static_cast<uint16_t>(id))).at(0).bytes;
     ASSERT_EQ(got.size(), kPayload + static_cast<uint64_t>(id % 4)) << id;
