@@ -244,6 +244,10 @@ XzPipe::~XzPipe() {
 }
 
 void XzPipe::Append(std::vector<uint8_t>& piece) {
+  // The zero-run coder hands on nothing while a run goes on. liblzma reports a second
+  // call in a row that makes no progress as an error (LZMA_BUF_ERROR), so an empty piece
+  // never reaches it.
+  if (piece.empty()) return;
   {
     // The maker waits while the compressor is behind, so the queue never holds more
     // than a few pieces however much faster the data is made.
