@@ -15,6 +15,8 @@ import struct
 import subprocess
 import sys
 
+from stub_folder import stub_folder
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 MKPATCH, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
@@ -45,13 +47,7 @@ shutil.rmtree(WORK, ignore_errors=True)
 os.makedirs(WORK)
 game = os.path.join(WORK, "game")
 run([sys.executable, os.path.join(REPO, "demo", "make_demo.py"), game], check=True)
-stubs = os.path.join(WORK, "stubs")
-os.makedirs(stubs)
-for preset, stub in STUBS.items():
-    if not os.path.exists(stub):
-        sys.exit("the %s patcher stub %s is missing: build it with "
-                 "`cmake --build --preset %s --target patcher_stub`" % (preset, stub, preset))
-    shutil.copyfile(stub, os.path.join(stubs, "patcher-%s.exe" % preset))
+stubs = stub_folder(WORK, STUBS)
 
 out = os.path.join(WORK, "out")
 run([MKPATCH, "build", os.path.join(game, "demo.toml"), "--out", out, "--stubs", stubs,

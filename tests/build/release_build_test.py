@@ -18,6 +18,8 @@ import subprocess
 import sys
 import time
 
+from stub_folder import stub_folder
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 MKPATCH, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
@@ -36,13 +38,7 @@ os.makedirs(WORK)
 game1, game2 = os.path.join(WORK, "game"), os.path.join(WORK, "elsewhere", "game")
 run([sys.executable, os.path.join(REPO, "demo", "make_demo.py"), game1], check=True)
 shutil.copytree(game1, game2)  # the same project, certificate included, in another folder
-stubs = os.path.join(WORK, "stubs")
-os.makedirs(stubs)
-for preset, stub in STUBS.items():
-    if not os.path.exists(stub):
-        sys.exit("the %s patcher stub %s is missing: build it with "
-                 "`cmake --build --preset %s --target patcher_stub`" % (preset, stub, preset))
-    shutil.copyfile(stub, os.path.join(stubs, "patcher-%s.exe" % preset))
+stubs = stub_folder(WORK, STUBS)
 
 unsigned = {}
 for label, game in (("A", game1), ("B", game2)):
