@@ -1,5 +1,16 @@
 # Locates zlib, liblzma, libpng, TinyXML and GoogleTest: Debian's packages natively, the static
 # libraries that scripts/deps cross-built for the Windows presets.
+
+# A static archive of a Debian -dev package as the imported target vard_dep_NAME.
+function(_vard_native_static name file)
+  find_library(VARD_STATIC_${name} NAMES ${file} REQUIRED)
+  add_library(vard_dep_${name} STATIC IMPORTED GLOBAL)
+  set_target_properties(vard_dep_${name} PROPERTIES IMPORTED_LOCATION ${VARD_STATIC_${name}})
+endfunction()
+if(NOT WIN32)
+  find_package(Threads REQUIRED)
+endif()
+
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(_preset win64)
@@ -74,8 +85,20 @@ elseif(VARD_FUZZ)
   target_compile_options(vard_dep_tinyxml PRIVATE -w)
   add_library(vard::tinyxml ALIAS vard_dep_tinyxml)
 else()
-  find_package(ZLIB REQUIRED)
-  find_package(PNG REQUIRED)
+  # Natively zlib, libpng and liblzma come from the static archives of Debian's -dev
+  # packages: mkpatch, which build scripts start once per file, then maps and relocates no
+  # shared copies of them at every start, and its deflate output is zlib's of the pinned
+  # version below, whatever zlib the machine it runs on has.
+  find_path(VARD_ZLIB_INCLUDE_DIR zlib.h REQUIRED)
+  set(ZLIB_INCLUDE_DIRS ${VARD_ZLIB_INCLUDE_DIR})
+  _vard_native_static(zlib libz.a)
+  _vard_native_static(png libpng16.a)
+  set_property(TARGET vard_dep_png PROPERTY INTERFACE_LINK_LIBRARIES vard_dep_zlib m)
+  _vard_native_static(lzma liblzma.a)
+  set_property(TARGET vard_dep_lzma PROPERTY INTERFACE_LINK_LIBRARIES Threads::Threads)
+  add_library(ZLIB::ZLIB ALIAS vard_dep_zlib)
+  add_library(PNG::PNG ALIAS vard_dep_png)
+  add_library(vard::lzma ALIAS vard_dep_lzma)
   find_package(GTest REQUIRED)
   find_path(TINYXML_INCLUDE_DIR tinyxml.h REQUIRED)
   find_library(TINYXML_LIBRARY NAMES libtinyxml.a tinyxml REQUIRED)
@@ -85,7 +108,7 @@ else()
     INTERFACE_COMPILE_DEFINITIONS TIXML_USE_STL)
   add_library(vard::tinyxml ALIAS vard_dep_tinyxml)
 endif()
-if(NOT WIN32)
+if(VARD_FUZZ)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET GLOBAL liblzma)
   add_library(vard::lzma ALIAS PkgConfig::LZMA)

@@ -37,8 +37,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# The libraries mkpatch links, as dpkg-shlibdeps finds them (libc, libstdc++, zlib,
-# libpng, libdivsufsort, libdeflate, liblzma, libcrypto, toml++); signing calls osslsigncode.
+# The shared libraries mkpatch loads, as dpkg-shlibdeps finds them: libc and libdivsufsort
+# (the others are linked in, tools/mkpatch/CMakeLists.txt); signing calls osslsigncode.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS osslsigncode)
 include(CPack)

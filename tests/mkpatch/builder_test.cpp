@@ -551,6 +551,18 @@ TEST(Build, OutputDoesNotDependOnTheNumberOfThreads) {
   EXPECT_TRUE(SelfCheck(four.plan, four.out).problems.empty());
 }
 
+// Cache keys and the builds' shared-payload keys are SHA-256 digests: the standard's
+// test vectors, one of them over many blocks.
+TEST(PayloadCache, KeysAreSha256Digests) {
+  const auto hex = [](const std::string& text) {
+    return Sha256Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  };
+  EXPECT_EQ(hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(hex(std::string(1000000, 'a')),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
 // A second build of the same trees takes its payloads from the cache and writes the same
 // bytes; a damaged cache entry is reused but cannot pass the self-check.
 TEST(Build, SecondBuildReusesPayloadsAndTheSelfCheckStillJudgesThem) {

@@ -1,6 +1,9 @@
 #include "mkpatch/encode/payload_cache.h"
 
-#include <openssl/evp.h>
+// The digest functions rather than EVP: linked statically, EVP would bring most of
+// libcrypto (providers, configuration) into mkpatch for one hash.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 #include <cstdio>
 #include <fstream>
@@ -36,11 +39,11 @@ void WriteAtomically(const fs::path& path, const uint8_t* data, size_t size) {
 }  // namespace
 
 std::string Sha256Hex(const uint8_t* data, size_t size) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned length = 0;
-  if (!EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr))
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256_CTX context;
+  if (!SHA256_Init(&context) || !SHA256_Update(&context, data, size) || !SHA256_Final(digest, &context))
     throw std::runtime_error("SHA-256 failed");
-  return Hex(digest, length);
+  return Hex(digest, SHA256_DIGEST_LENGTH);
 }
 
 PayloadCache::PayloadCache(fs::path folder) : folder_(std::move(folder)) {
