@@ -10,6 +10,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import zipfile
 import zlib
 
 MKPATCH = sys.argv[1]
@@ -433,6 +434,23 @@ with tempfile.TemporaryDirectory() as tmp:
         expect("apply form %s below its size" % form,
                ["apply", "--max-size", str(int(size) - 1), os.path.join(tmp, "v1"), d, n + "y"],
                2, "more than %d bytes" % (int(size) - 1))
+    # An archive pair applies in the third form; its old archive missing is named as such.
+    words = random.Random(6)
+    text = lambda n: " ".join(words.choice(("alpha", "beta", "gamma", "delta", str(words.random())))
+                              for _ in range(n)).encode()
+    entries = [text(20000), text(20000), text(20000)]
+    for name, contents in (("a1.zip", entries), ("a2.zip", entries[:1] + [entries[1] + b"changed"] + entries[2:])):
+        with zipfile.ZipFile(os.path.join(tmp, name), "w", zipfile.ZIP_DEFLATED) as z:
+            for i, content in enumerate(contents):
+                z.writestr("entry%d.txt" % i, content)
+    d, n = os.path.join(tmp, "a.diff"), os.path.join(tmp, "a2.new")
+    expect("diff of archives", ["diff", os.path.join(tmp, "a1.zip"), os.path.join(tmp, "a2.zip"), d],
+           0, "form 3")
+    expect("apply form 3", ["apply", os.path.join(tmp, "a1.zip"), d, n], 0, "form 3")
+    if open(n, "rb").read() != open(os.path.join(tmp, "a2.zip"), "rb").read():
+        failures.append("apply of form 3 did not rebuild the new archive")
+    expect("apply form 3 without its old file", ["apply", os.path.join(tmp, "gone.zip"), d, n + "x"],
+           2, "cannot read " + os.path.join(tmp, "gone.zip"))
     # A diff bomb: copy the whole 1 MiB old file and seek back, 400 times (5.6 KB of diff
     # for 400 MiB), compressed to a few hundred bytes.
     write(os.path.join(tmp, "big.old"), bytes(1 << 20))

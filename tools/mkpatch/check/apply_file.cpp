@@ -85,22 +85,34 @@ int FormOf(const fs::path& diff_path, bool& zlib) {
 
 std::string Decode(int form, const fs::path& old_path, const fs::path& diff_path,
                    diff::FileDiffWriter& writer) {
+  const std::string invalid = diff_path.string() + " is not a valid diff for " + old_path.string();
+  if (form == 3) {
+    // The archive decoder opens its readers itself, one per stream and two of the old
+    // file, and only those: each holds a page.
+    fs::path unreadable;
+    const auto opener = [&unreadable](const fs::path& path) {
+      return [path, &unreadable]() -> std::unique_ptr<diff::DiffReader> {
+        auto reader = std::make_unique<diff::FileDiffReader>();
+        if (reader->Open(path)) return reader;
+        unreadable = path;
+        return nullptr;
+      };
+    };
+    bool ok = false;
+    try {
+      ok = diff::DecodeArchiveDiff(writer, opener(old_path), opener(diff_path));
+    } catch (const std::runtime_error&) {  // a page that cannot be read
+      ok = false;
+    }
+    if (!unreadable.empty()) return "cannot read " + unreadable.string();
+    return ok ? std::string() : invalid;
+  }
   diff::FileDiffReader old_reader, diff_reader;
   if (!old_reader.Open(old_path)) return "cannot read " + old_path.string();
   if (!diff_reader.Open(diff_path)) return "cannot read " + diff_path.string();
   bool ok = false;
   try {
-    if (form == 3) {
-      // The archive decoder opens one reader per stream and two of the old file.
-      const auto opener = [](const fs::path& path) {
-        return [path]() -> std::unique_ptr<diff::DiffReader> {
-          auto reader = std::make_unique<diff::FileDiffReader>();
-          if (!reader->Open(path)) return nullptr;
-          return reader;
-        };
-      };
-      ok = diff::DecodeArchiveDiff(writer, opener(old_path), opener(diff_path));
-    } else if (form == 2) {
+    if (form == 2) {
       // One reader per stream, so that each keeps its own window.
       diff::FileDiffReader differences, extra;
       ok = differences.Open(diff_path) && extra.Open(diff_path) &&
@@ -111,7 +123,7 @@ std::string Decode(int form, const fs::path& old_path, const fs::path& diff_path
   } catch (const std::runtime_error&) {  // a page that cannot be read
     ok = false;
   }
-  return ok ? std::string() : diff_path.string() + " is not a valid diff for " + old_path.string();
+  return ok ? std::string() : invalid;
 }
 
 }  // namespace
