@@ -7,6 +7,14 @@
 #include "ui/skin_window.h"
 
 namespace vard {
+namespace {
+
+bool SameSnapshot(const UiSnapshot& a, const UiSnapshot& b) {
+  return a.title == b.title && a.status == b.status && a.detail == b.detail &&
+         a.item_progress == b.item_progress && a.total_progress == b.total_progress;
+}
+
+}  // namespace
 
 void FormatPercentage(float total_progress, wchar_t (&buffer)[64]) {
   swprintf_s(buffer, 64, L"%d%%", static_cast<int>(total_progress * 100));
@@ -45,6 +53,8 @@ void ProgressWindow::ReleaseImages() {
   total_bar.Clear();
   item_bar.Clear();
   canvas.Clear();
+  frame_.reset();
+  frame_composed_ = false;
   SetCurrentProgressWindow(nullptr);
 }
 
@@ -52,25 +62,32 @@ void ProgressWindow::Draw(const UiSnapshot& snapshot) {
   using L = ProgressLayout;
   UiLockGuard lock;
   if (background.Empty() || window == nullptr) return;
-  CopyImage(canvas, background);
-  LayeredFrame frame(background.width, background.height);
-  const COLORREF white = RGB(255, 255, 255);
-  RenderText(canvas, frame.dc(), background.width / 2, L::kTitleY, snapshot.title, white,
-             L::kSmallFontHeight, L::kSmallFontWeight, 1);
-  RenderText(canvas, frame.dc(), L::kDetailX, L::kDetailY, snapshot.detail, white,
-             L::kSmallFontHeight, L::kSmallFontWeight, 0);
-  RenderText(canvas, frame.dc(), L::kStatusX, L::kStatusY, snapshot.status, white,
-             L::kSmallFontHeight, L::kSmallFontWeight, 0);
-  wchar_t percentage[64];
-  FormatPercentage(snapshot.total_progress, percentage);
-  RenderText(canvas, frame.dc(), L::kPercentX, L::kPercentY, percentage, white,
-             L::kPercentFontHeight, L::kPercentFontWeight, 2);
+  if (!frame_ || !frame_->bits()) {  // made again when a DIB could not be had before
+    frame_ = std::make_unique<LayeredFrame>(background.width, background.height);
+    frame_composed_ = false;
+  }
+  if (!frame_composed_ || !SameSnapshot(snapshot, composed_)) {
+    CopyImage(canvas, background);
+    const COLORREF white = RGB(255, 255, 255);
+    RenderText(canvas, frame_->dc(), background.width / 2, L::kTitleY, snapshot.title, white,
+               L::kSmallFontHeight, L::kSmallFontWeight, 1);
+    RenderText(canvas, frame_->dc(), L::kDetailX, L::kDetailY, snapshot.detail, white,
+               L::kSmallFontHeight, L::kSmallFontWeight, 0);
+    RenderText(canvas, frame_->dc(), L::kStatusX, L::kStatusY, snapshot.status, white,
+               L::kSmallFontHeight, L::kSmallFontWeight, 0);
+    wchar_t percentage[64];
+    FormatPercentage(snapshot.total_progress, percentage);
+    RenderText(canvas, frame_->dc(), L::kPercentX, L::kPercentY, percentage, white,
+               L::kPercentFontHeight, L::kPercentFontWeight, 2);
 
-  // The texts are in the canvas; the rest of the frame is portable pixel arithmetic.
-  GdiFlush();
-  ComposeProgressFrame(canvas, item_bar, total_bar, snapshot.item_progress,
-                       snapshot.total_progress, frame.bits());
-  frame.Present(window, background, alpha);
+    // The texts are in the canvas; the rest of the frame is portable pixel arithmetic.
+    GdiFlush();
+    ComposeProgressFrame(canvas, item_bar, total_bar, snapshot.item_progress,
+                         snapshot.total_progress, frame_->bits());
+    composed_ = snapshot;
+    frame_composed_ = true;
+  }
+  frame_->Present(window, background, alpha);
   ++frames_drawn;
 }
 

@@ -5,9 +5,12 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "model/ui_state.h"
 #include "ui/cx_image.h"
 #include "ui/skin_layout.h"
+#include "ui/skin_window.h"
 
 namespace vard {
 
@@ -24,7 +27,9 @@ class ProgressWindow {
   ProgressWindow(const ProgressWindow&) = delete;
   ProgressWindow& operator=(const ProgressWindow&) = delete;
 
-  // One frame from the snapshot at the current opacity; holds the UI lock throughout.
+  // One frame from the snapshot at the current opacity; holds the UI lock throughout. The
+  // texts and bars are composed again only when the snapshot differs from the one drawn
+  // last: the fades draw the same snapshot at every step and change only the opacity.
   void Draw(const UiSnapshot& snapshot);
 
   int alpha = 0;
@@ -39,6 +44,10 @@ class ProgressWindow {
  private:
   void Build();
   void ReleaseImages();
+
+  std::unique_ptr<LayeredFrame> frame_;
+  UiSnapshot composed_;  // what frame_ shows, when frame_composed_
+  bool frame_composed_ = false;
 };
 
 // The text shown for a total progress in [0, 1]: whole percent, truncated ("99%" for

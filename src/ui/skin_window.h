@@ -23,10 +23,13 @@ void PumpWindowMessages(HWND window);
 // already registered by this process counts as registered.
 HWND CreateSkinWindow(const char* class_name, int width, int height, void* creation_parameter);
 
-// One frame of a layered window: a zeroed 32-bit bottom-up DIB section of the skin's size
-// selected into a memory context compatible with the screen. Draw into dc(), then
-// Present() sets every pixel's alpha byte from the skin's alpha plane and pushes the frame
-// at the window's current screen position with the given overall opacity.
+// The frame buffer of a layered window: a zeroed 32-bit bottom-up DIB section of the
+// skin's size selected into a memory context compatible with the screen. Draw into dc(),
+// then Present() sets every pixel's alpha byte from the skin's alpha plane and pushes the
+// frame at the window's current screen position with the given overall opacity. A window
+// keeps one for its life: a fade step whose pixels did not change presents the same
+// buffer again with the new opacity, instead of making, zeroing and filling a new DIB
+// for every one of its hundreds of steps.
 class LayeredFrame {
  public:
   LayeredFrame(int width, int height);

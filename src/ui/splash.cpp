@@ -3,6 +3,8 @@
 // window is hidden afterwards and kept for the life of the process.
 #include <windows.h>
 
+#include <memory>
+
 #include "ui/cx_image.h"
 #include "ui/skin_image.h"
 #include "ui/skin_layout.h"
@@ -16,6 +18,8 @@ struct Splash {
   CxImage image;
   int alpha = 0;
   HWND window = nullptr;
+  // The composed image, kept while the splash fades: only the opacity changes per step.
+  std::unique_ptr<LayeredFrame> frame;
 };
 
 Splash& TheSplash() {
@@ -25,9 +29,7 @@ Splash& TheSplash() {
 
 void DrawSplash() {
   Splash& splash = TheSplash();
-  LayeredFrame frame(splash.image.width, splash.image.height);
-  ComposeImageFrame(splash.image, frame.bits());
-  frame.Present(splash.window, splash.image, splash.alpha);
+  splash.frame->Present(splash.window, splash.image, splash.alpha);
 }
 
 }  // namespace
@@ -38,6 +40,8 @@ void ShowSplash() {
   splash.alpha = 0;
   splash.window = CreateSkinWindow("VardSplashClass", splash.image.width, splash.image.height,
                                    nullptr);
+  splash.frame = std::make_unique<LayeredFrame>(splash.image.width, splash.image.height);
+  ComposeImageFrame(splash.image, splash.frame->bits());
   DrawSplash();
   ShowWindow(splash.window, SW_SHOW);
   while (splash.alpha != 255) {
@@ -58,6 +62,7 @@ void ShowSplash() {
   }
   ShowWindow(splash.window, SW_HIDE);
   PumpWindowMessages(splash.window);
+  splash.frame.reset();
 }
 
 }  // namespace vard
