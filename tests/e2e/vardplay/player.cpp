@@ -39,6 +39,10 @@ struct Watch {
   DWORD pid = 0;
   std::vector<HWND> order;
   std::map<HWND, SeenWindow> seen;
+  // The process of every top-level window met so far: a window never changes process,
+  // and under Wine each question about another process's window is a round trip to the
+  // wineserver, asked 50 times a second for every window of the session.
+  std::map<HWND, DWORD> owners;
   HWND pending_box = nullptr;
   std::set<HWND> handled;
   ULONGLONG start = 0;
@@ -46,9 +50,9 @@ struct Watch {
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
   auto& watch = *reinterpret_cast<Watch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  if (pid != watch.pid) return TRUE;
+  auto [owner, unknown] = watch.owners.try_emplace(window, 0);
+  if (unknown) GetWindowThreadProcessId(window, &owner->second);
+  if (owner->second != watch.pid) return TRUE;
   auto [it, fresh] = watch.seen.try_emplace(window);
   SeenWindow& w = it->second;
   if (fresh) {
@@ -56,8 +60,8 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
     w.cls = WindowClass(window);
     w.first_ms = NowMs() - watch.start;
   }
-  const std::string title = WindowText(window);
-  if (!title.empty()) w.title = title;
+  // The first title a window shows (the report's record of it): read until it has one.
+  if (w.title.empty()) w.title = WindowText(window);
   const bool visible = IsWindowVisible(window);
   w.visible = w.visible || visible;
   if (visible && w.cls == "#32770" && !watch.pending_box && !watch.handled.count(window))
