@@ -23,6 +23,7 @@
 #include "mkpatch/output/resource_folder.h"
 #include "mkpatch/check/self_check.h"
 #include "mkpatch/compare/tree_compare.h"
+#include "engine/crc_text.h"
 #include "random_bytes.h"
 
 namespace vard::mkpatch {
@@ -173,6 +174,49 @@ TEST(Payload, StoresLargeIncompressibleContentWithoutTryingAndCompressesTheRest)
   Bytes repeated;
   for (int i = 0; i < 6; ++i) repeated.insert(repeated.end(), noise.begin(), noise.begin() + (1 << 20));
   EXPECT_FALSE(LooksIncompressible(repeated.data(), repeated.size()));
+}
+
+// The file-side judgement agrees with the in-memory one, and a store either leaves a target
+// holding exactly the file's bytes with their checksum, or no target at all: one that
+// repeats, one that is not the size listed for it.
+TEST(Payload, StoresAnIncompressibleFileWithoutHoldingItAndLeavesNothingOtherwise) {
+  TempTree tree;
+  std::mt19937 rng(26);
+  const Bytes noise = RandomBytes(rng, kSampleFrom + (1 << 20) + 7);
+  const fs::path source = tree.path() / "movie.bik", target = tree.path() / "res" / "5003.bin";
+  WriteWholeFile(source, noise);
+  ASSERT_TRUE(SampleLooksIncompressible(source, noise.size()));
+  uint32_t crc = 0;
+  ASSERT_TRUE(StoreIfIncompressible(source, noise.size(), target, &crc));
+  EXPECT_EQ(ReadWholeFile(target), noise);
+  EXPECT_EQ(::vard::CrcText(crc), CrcText(noise));
+  fs::remove(target);
+
+  // Across file systems the bytes are copied, not linked.
+  const fs::path elsewhere = fs::path("/dev/shm") / ("mkpatch_test_" + std::to_string(::getpid()));
+  if (fs::is_directory("/dev/shm")) {
+    WriteWholeFile(elsewhere, noise);
+    ASSERT_TRUE(StoreIfIncompressible(elsewhere, noise.size(), target, &crc));
+    fs::remove(elsewhere);
+    EXPECT_EQ(ReadWholeFile(target), noise);
+    fs::remove(target);
+  }
+
+  EXPECT_THROW(StoreIfIncompressible(source, noise.size() - 1, target, &crc), InputError);
+  EXPECT_FALSE(fs::exists(target));
+
+  Bytes repeated;
+  for (int i = 0; i < 6; ++i) repeated.insert(repeated.end(), noise.begin(), noise.begin() + (1 << 20));
+  WriteWholeFile(source, repeated);
+  ASSERT_EQ(SampleLooksIncompressible(source, repeated.size()), true);  // only the chunks tell
+  EXPECT_FALSE(StoreIfIncompressible(source, repeated.size(), target, &crc));
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(LooksIncompressible(repeated.data(), repeated.size()), false);
+
+  Bytes with_text = noise;
+  std::fill(with_text.begin() + (2 << 20), with_text.begin() + (3 << 20), 'a');
+  WriteWholeFile(source, with_text);
+  EXPECT_FALSE(SampleLooksIncompressible(source, with_text.size()));
 }
 
 TEST(Manifest, AttributesAreEscapedAndOptionalOnesLeftOut) {

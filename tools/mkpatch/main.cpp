@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
+#include <future>
 #include <iostream>
 
 #include "mkpatch/encode/entry_encoder.h"
@@ -162,12 +164,28 @@ int Build(const fs::path& project_file, const fs::path& out, bool resources_only
   // The script names the files by absolute path: write it again for the final folder.
   WriteManifestsAndScript(plan, resources);
 
-  for (const StubArch arch : {StubArch::kWin32, StubArch::kWin64}) {
-    if (resources_only) break;
-    const fs::path exe = out / ("patcher-" + std::string(ArchName(arch)) + ".exe");
-    WritePatcherExe(stubs[arch == StubArch::kWin32 ? 0 : 1], resources, exe);
-    if (!project.sign.certificate.empty())
-      SignPatcher(exe, project.sign, project.version_info.product);
+  if (!resources_only) {
+    // The two patchers are written and signed at once: each is a copy of the patch data
+    // and a signature's hash over all of it, so with a core for each the pair takes the
+    // time of one.
+    auto make = [&](StubArch arch) {
+      const fs::path exe = out / ("patcher-" + std::string(ArchName(arch)) + ".exe");
+      WritePatcherExe(stubs[arch == StubArch::kWin32 ? 0 : 1], resources, exe);
+      if (!project.sign.certificate.empty()) SignPatcher(exe, project.sign, project.version_info.product);
+    };
+    std::future<void> win32 = std::async(std::launch::async, make, StubArch::kWin32);
+    std::exception_ptr failure;
+    try {
+      make(StubArch::kWin64);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    try {
+      win32.get();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    if (failure) std::rethrow_exception(failure);
   }
   facts.patchers = resources_only                    ? PatcherState::kNotBuilt
                    : project.sign.certificate.empty() ? PatcherState::kUnsigned

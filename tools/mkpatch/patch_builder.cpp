@@ -16,6 +16,7 @@
 #include "mkpatch/common/input_error.h"
 #include "mkpatch/encode/payload_cache.h"
 #include "mkpatch/common/progress_bar.h"
+#include "engine/crc_text.h"
 #include "mkpatch/compare/required_space.h"
 #include "mkpatch/output/resource_folder.h"
 
@@ -105,22 +106,15 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
     file.crc_org = CrcText(old);
   }
   Bytes* old_content = job.updated ? &old : nullptr;
-  // An added file that a sample shows incompressible is stored as it is (as EncodeEntry
-  // would store it), moved rather than copied: most of a game's large added files are
-  // compressed already. The cache is not asked for it, since keeping a second copy of the
-  // file costs more than storing it again.
-  const bool stored = !job.updated && LooksIncompressible(content.data(), content.size());
   std::string key;
   std::optional<EncodedEntry> found;
-  if (!stored && options.cache && options.cache->enabled()) {
+  if (options.cache && options.cache->enabled()) {
     key = options.cache->Key(old_content, content, options.encode.diff_format);
     found = options.cache->Find(key);
   }
   EncodedEntry encoded;
   if (found) {
     encoded = std::move(*found);
-  } else if (stored) {
-    encoded.payload.data = std::move(content);
   } else {
     encoded = EncodeEntry(old_content, content, job.updated && content.size() >= options.split_size,
                           options.encode);
@@ -132,10 +126,49 @@ void Encode(const Job& job, const std::filesystem::path& resources, const BuildO
   file.diff = encoded.diff;
   file.diff_form = encoded.diff_form;
   file.diff_size = encoded.diff_size;
-  file.payload_crc = stored ? file.crc : CrcText(encoded.payload.data);
+  file.payload_crc = CrcText(encoded.payload.data);
   if (encoded.archive) file.archive_summary = ArchiveSummary(*encoded.archive);
-  WriteWholeFile(PayloadPath(resources, file.id), encoded.payload.data);
+  // Written as a new file: a payload stored earlier under this name may have been a link to
+  // a file of the new tree, which must never be written through.
+  const std::filesystem::path payload_path = PayloadPath(resources, file.id);
+  std::filesystem::remove(payload_path);
+  WriteWholeFile(payload_path, encoded.payload.data);
 }
+
+// An added file that a sample shows incompressible is copied into the folder as it is, in
+// pieces, with its checksum taken on the way (StoreIfIncompressible): most of a game's
+// large added files are compressed already, and holding one whole costs more than
+// copying it. The payload cache is not asked for it, since keeping a second copy of the
+// file costs more than storing it again. False when the file's chunks repeat enough for
+// compression to be worth trying: nothing is written then.
+bool StoreAdded(const Job& job, const std::filesystem::path& resources) {
+  PlannedFile& file = *job.file;
+  uint32_t crc = 0;
+  if (!StoreIfIncompressible(file.new_file, job.size, PayloadPath(resources, file.id), &crc)) return false;
+  file.size = job.size;
+  file.crc = ::vard::CrcText(crc);
+  file.comp = false;
+  file.comp_form = 0;
+  file.comp_size = job.size;
+  file.diff = false;
+  file.diff_form = 0;
+  file.diff_size = 0;
+  file.payload_crc = file.crc;
+  return true;
+}
+
+// Holds a job's share of the memory budget while it lives.
+class GatePass {
+ public:
+  GatePass(MemoryGate& gate, uint64_t need) : gate_(gate), need_(need) { gate_.Enter(need_); }
+  ~GatePass() { gate_.Leave(need_); }
+  GatePass(const GatePass&) = delete;
+  GatePass& operator=(const GatePass&) = delete;
+
+ private:
+  MemoryGate& gate_;
+  uint64_t need_;
+};
 
 // False when the payloads went beyond options.max_payload_bytes: the jobs not started by
 // then are left unencoded (their files keep an empty crc).
@@ -160,16 +193,23 @@ bool RunJobs(std::vector<Job>& jobs, const std::filesystem::path& resources, con
   auto work = [&] {
     for (size_t i = next++; i < jobs.size() && !stop; i = next++) {
       const Job& job = jobs[i];
-      gate.Enter(job.memory);
       try {
-        Encode(job, resources, options);
+        bool stored = false;
+        if (!job.updated && SampleLooksIncompressible(job.file->new_file, job.size)) {
+          // A 1 MiB piece and the chunk set (about 64 bytes for every 8 KiB).
+          const GatePass pass(gate, (uint64_t{2} << 20) + job.size / 128);
+          stored = StoreAdded(job, resources);
+        }
+        if (!stored) {
+          const GatePass pass(gate, job.memory);
+          Encode(job, resources, options);
+        }
         if ((payload_bytes += job.file->comp_size) > options.max_payload_bytes) stop = true;
       } catch (...) {
         const std::lock_guard<std::mutex> lock(error_mutex);
         if (!error) error = std::current_exception();
         stop = true;
       }
-      gate.Leave(job.memory);
       bar.Advance(1, job.size, job.label);
     }
   };

@@ -1,21 +1,28 @@
 #include "mkpatch/encode/payload_writer.h"
 
+#include <fcntl.h>
 #include <libdeflate.h>
+#include <unistd.h>
 #include <lzma.h>
 
 #include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unordered_set>
 #include <stdexcept>
+#include <unordered_set>
+#include <utility>
 
+#include "engine/crc_text.h"
 #include "engine/xz_stream.h"
+#include "mkpatch/common/input_error.h"
 
 namespace vard::mkpatch {
 
@@ -44,40 +51,58 @@ std::vector<uint8_t> CompressZlibWithin(const uint8_t* data, size_t size, size_t
 
 namespace {
 
-// Whether chunks of the content (cut where a rolling hash of the last 64 bytes has its top
-// 13 bits clear, so about 8 KiB apart and at the same places in repeated data) repeat for
-// at least `bytes` bytes in all. A chunk is known by its length and the hash at its end;
-// an accidental match only makes the caller compress, which is the safe side.
-bool RepeatsAtLeast(const uint8_t* data, size_t size, uint64_t bytes) {
-  static const std::array<uint64_t, 256> gear = [] {
-    std::array<uint64_t, 256> table{};
-    uint64_t x = 0x9E3779B97F4A7C15u;
-    for (uint64_t& value : table) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      value = x;
+// Content-defined chunks (cut where a rolling hash of the last 64 bytes has its top 13
+// bits clear, so about 8 KiB apart and at the same places in repeated data), fed in
+// pieces: counts the bytes of chunks met before. A chunk is known by its length and the
+// hash at its end; an accidental match only makes the caller compress, the safe side.
+class RepeatCounter {
+ public:
+  void Add(const uint8_t* data, size_t size) {
+    static const std::array<uint64_t, 256> gear = [] {
+      std::array<uint64_t, 256> table{};
+      uint64_t x = 0x9E3779B97F4A7C15u;
+      for (uint64_t& value : table) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        value = x;
+      }
+      return table;
+    }();
+    uint64_t hash = hash_;
+    for (size_t i = 0; i < size; ++i) {
+      hash = (hash << 1) + gear[data[i]];
+      if ((hash >> 51) != 0) continue;
+      Cut(hash, at_ + i + 1);
     }
-    return table;
-  }();
-  std::unordered_set<uint64_t> seen;
-  uint64_t hash = 0, repeated = 0;
-  size_t start = 0;
-  for (size_t i = 0; i < size; ++i) {
-    hash = (hash << 1) + gear[data[i]];
-    if ((hash >> 51) != 0 && i + 1 != size) continue;
-    const uint64_t length = i + 1 - start;
-    if (!seen.insert(hash ^ (length * 0x9E3779B97F4A7C15u)).second && (repeated += length) >= bytes)
-      return true;
-    start = i + 1;
+    hash_ = hash;
+    at_ += size;
   }
-  return false;
-}
 
-}  // namespace
+  // The repeated bytes, the content's end closing its last chunk.
+  uint64_t Finish() {
+    if (start_ < at_) Cut(hash_, at_);
+    return repeated_;
+  }
 
-bool LooksIncompressible(const uint8_t* data, size_t size) {
-  if (size < kSampleFrom) return false;
+ private:
+  void Cut(uint64_t hash, uint64_t end) {
+    const uint64_t length = end - start_;
+    if (!seen_.insert(hash ^ (length * 0x9E3779B97F4A7C15u)).second) repeated_ += length;
+    start_ = end;
+  }
+
+  std::unordered_set<uint64_t> seen_;
+  uint64_t hash_ = 0, at_ = 0, start_ = 0, repeated_ = 0;
+};
+
+uint64_t RepeatAllowance(uint64_t size) { return static_cast<uint64_t>(static_cast<double>(size) * kSampleGain); }
+
+// Whether any sample piece shrinks by kSampleGain at a fast zlib level; `piece(i)` gives the
+// i-th piece's kSamplePiece bytes (null when they cannot be read: the content counts as
+// compressible).
+template <typename PieceAt>
+bool SampleShrinks(PieceAt piece) {
   std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
       libdeflate_alloc_compressor(1), &libdeflate_free_compressor);
   if (!compressor) throw std::runtime_error("out of memory for the compressor");
@@ -85,13 +110,102 @@ bool LooksIncompressible(const uint8_t* data, size_t size) {
   // the gain and decides for compression; one that does not fit leaves n at 0.
   const size_t room = static_cast<size_t>(static_cast<double>(kSamplePiece) * (1.0 - kSampleGain));
   std::vector<uint8_t> out(room);
-  const size_t step = (size - kSamplePiece) / (kSamplePieces - 1);
   for (size_t i = 0; i < kSamplePieces; ++i) {
-    const uint8_t* piece = data + i * step;
-    if (libdeflate_deflate_compress(compressor.get(), piece, kSamplePiece, out.data(), out.size()) != 0)
-      return false;
+    const uint8_t* data = piece(i);
+    if (data == nullptr ||
+        libdeflate_deflate_compress(compressor.get(), data, kSamplePiece, out.data(), out.size()) != 0)
+      return true;
   }
-  return !RepeatsAtLeast(data, size, static_cast<uint64_t>(static_cast<double>(size) * kSampleGain));
+  return false;
+}
+
+uint64_t SampleOffset(uint64_t size, size_t i) { return i * ((size - kSamplePiece) / (kSamplePieces - 1)); }
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool LooksIncompressible(const uint8_t* data, size_t size) {
+  if (size < kSampleFrom) return false;
+  if (SampleShrinks([&](size_t i) { return data + SampleOffset(size, i); })) return false;
+  RepeatCounter repeats;
+  repeats.Add(data, size);
+  return repeats.Finish() < RepeatAllowance(size);
+}
+
+bool SampleLooksIncompressible(const std::filesystem::path& path, uint64_t size) {
+  if (size < kSampleFrom) return false;
+  const Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) throw InputError("cannot read file: " + path.string());
+  std::vector<uint8_t> buffer(kSamplePiece);
+  return !SampleShrinks([&](size_t i) -> const uint8_t* {
+    const ssize_t got = ::pread(in.get(), buffer.data(), buffer.size(), static_cast<off_t>(SampleOffset(size, i)));
+    return got == static_cast<ssize_t>(buffer.size()) ? buffer.data() : nullptr;
+  });
+}
+
+bool StoreIfIncompressible(const std::filesystem::path& source, uint64_t size,
+                           const std::filesystem::path& target, uint32_t* crc) {
+  const Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) throw InputError("cannot read file: " + source.string());
+  ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path());
+  // A link costs no copy; across file systems (or where links are refused) the bytes are
+  // copied on the way through.
+  std::filesystem::remove(target);
+  const bool linked = ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  Fd out(linked ? -1 : ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!linked && out.get() < 0)
+    throw std::runtime_error("cannot write file: " + target.string() + ": " + std::strerror(errno));
+  std::vector<uint8_t> buffer(size_t{1} << 20);
+  RepeatCounter repeats;
+  uint32_t sum = 0;
+  uint64_t total = 0;
+  try {
+    for (;;) {
+      const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw InputError("cannot read file: " + source.string() + ": " + std::strerror(errno));
+      if (got == 0) break;
+      const auto count = static_cast<size_t>(got);
+      sum = ::vard::Crc32Update(sum, buffer.data(), count);
+      repeats.Add(buffer.data(), count);
+      for (size_t done = 0; !linked && done < count;) {
+        const ssize_t put = ::write(out.get(), buffer.data() + done, count - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0)
+          throw std::runtime_error("cannot write file: " + target.string() + ": " + std::strerror(errno));
+        done += static_cast<size_t>(put);
+      }
+      total += count;
+    }
+    if (total != size)
+      throw InputError(source.string() + " changed while it was read (" + std::to_string(size) + " bytes listed, " +
+                       std::to_string(total) + " read)");
+    if (!linked && ::close(out.release()) != 0) throw std::runtime_error("cannot write file: " + target.string());
+  } catch (...) {
+    std::filesystem::remove(target);
+    throw;
+  }
+  if (repeats.Finish() >= RepeatAllowance(size)) {
+    std::filesystem::remove(target);
+    return false;
+  }
+  *crc = sum;
+  return true;
 }
 
 size_t CompressedSize(const std::vector<uint8_t>& bytes) { return CompressZlib(bytes).size(); }

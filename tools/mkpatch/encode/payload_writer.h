@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -85,6 +86,19 @@ inline constexpr size_t kSamplePieces = 32;
 inline constexpr size_t kSamplePiece = size_t{64} << 10;
 inline constexpr double kSampleGain = 0.01;
 bool LooksIncompressible(const uint8_t* data, size_t size);
+
+// The same judgement for a file, without holding it: SampleLooksIncompressible reads only
+// the sample pieces (false below kSampleFrom or when a piece shrinks); StoreIfIncompressible
+// then makes `target` a hard link to the file (a copy, written in 1 MiB pieces while it is
+// read, where the file system refuses the link), reads the file once for its CRC-32 and
+// its repeated chunks, and keeps the target (true, *crc set) only when the repetition stays
+// below kSampleGain, which is LooksIncompressible's answer for the same bytes. False removes
+// the target: the content is to be compressed in full. Throws InputError when the source
+// cannot be read or does not hold `size` bytes, std::runtime_error when the target cannot
+// be written; neither leaves a target behind. 1 MiB buffer and about 64 bytes a chunk.
+bool SampleLooksIncompressible(const std::filesystem::path& path, uint64_t size);
+bool StoreIfIncompressible(const std::filesystem::path& source, uint64_t size,
+                           const std::filesystem::path& target, uint32_t* crc);
 
 // Compressed unless the stream is not smaller, or unless the content looks incompressible
 // (LooksIncompressible), in which case it is stored without trying. Empty content is always compressed: a
