@@ -7,17 +7,23 @@ Beside mkpatch it times a plain copy of the new files (cp) as the reference for 
 reading and writing them costs; beside the patcher it reports the largest file rebuilt.
 
   overlay_bench.py MKPATCH STUBS_DIR WORKDIR [--added N] [--mb M] [--changed K]
-                   [--max-image-bytes B] [--unsigned] [--cache] [--build-only] [--keep]
+                   [--changed-mb C] [--max-image-bytes B] [--unsigned] [--cache]
+                   [--build-only] [--keep]
 
-N added files of M MiB of random bytes (default 10 of 540), K changed files of M/2 MiB
-(default 2) with a few hundred edits each; --max-image-bytes is passed to mkpatch (a small
+N added files of M MiB of random bytes (default 10 of 540), K changed files of C MiB
+(default 2 of M/2) with a few hundred edits and insertions each; --max-image-bytes is passed to mkpatch (a small
 run forced into the overlay); --unsigned leaves the project unsigned, --cache lets mkpatch
 use its payload cache (as a plain build does), --build-only stops after mkpatch (the figure
 for incompressible data: `--added 10 --mb 100 --changed 0 --build-only`). WORKDIR must not be in the repository; it needs
 about six times the patch data in free space and is deleted at the end unless --keep.
-Reports wall time, processor time and peak memory of mkpatch (kernel accounting, wait4)
-and the patcher's peak working set (the Wine process's VmHWM). Run it with nice on a
-shared machine.
+Reports wall time, processor time and peak memory of mkpatch (kernel accounting, wait4;
+mkpatch's own peak apart from osslsigncode's, which maps the whole patcher), the time
+osslsigncode spent signing and verifying inside the build, the patcher's peak working set
+(the Wine process's VmHWM) and the most disk space the run took beside the game (the
+installation folder's peak size beyond its final one), and that a patcher whose overlay
+with one byte changed after signing no longer verifies. The new files are dropped from the
+page cache (posix_fadvise) before cp and before mkpatch, so both read them from disk. Run
+it with nice on a shared machine.
 """
 import argparse
 import hashlib
@@ -83,6 +89,13 @@ def timed(args, **kw):
             os.waitstatus_to_exitcode(status))
 
 
+def timed_then_synced(args, **kw):
+    """As timed, with the sync that writes the command's output to disk counted in."""
+    run = timed(args, **kw)
+    synced = timed(["sync"])
+    return (run[0] + synced[0], run[1] + synced[1], run[2], run[3])
+
+
 def tree_hashes(root):
     out = {}
     for folder, _, names in os.walk(root):
@@ -97,24 +110,56 @@ def tree_hashes(root):
 
 
 class PeakWatcher(threading.Thread):
-    """Largest VmHWM of any process whose command line names the patcher."""
+    """Largest VmHWM of any process whose command line holds `name` (the first word only
+    with first_word), and the seconds in which such a process was seen running."""
 
-    def __init__(self, name):
+    def __init__(self, name, first_word=False, folder=None):
         super().__init__(daemon=True)
-        self.pattern, self.peak, self.stop = name.encode(), 0, False
+        self.pattern, self.first_word, self.peak, self.stop = name.encode(), first_word, 0, False
+        self.seen = 0.0
+        self.folder, self.folder_peak = folder, 0  # with folder: the largest size of its files
 
     def run(self):
         while not self.stop:
+            found = False
             for pid in filter(str.isdigit, os.listdir("/proc")):
                 try:
-                    if self.pattern not in open("/proc/%s/cmdline" % pid, "rb").read():
+                    cmdline = open("/proc/%s/cmdline" % pid, "rb").read()
+                    if self.pattern not in (cmdline.split(b"\0")[0] if self.first_word else cmdline):
                         continue
+                    found = True
                     for line in open("/proc/%s/status" % pid):
                         if line.startswith("VmHWM:"):
                             self.peak = max(self.peak, int(line.split()[1]) * 1024)
                 except OSError:
                     pass
-            time.sleep(0.2)
+            if self.folder:
+                self.folder_peak = max(self.folder_peak, tree_bytes(self.folder))
+            time.sleep(0.5)
+            self.seen += 0.5 if found else 0.0
+
+
+def tree_bytes(root):
+    total = 0
+    for folder, _, names in os.walk(root):
+        for name in names:
+            try:
+                total += os.path.getsize(os.path.join(folder, name))
+            except OSError:
+                pass
+    return total
+
+
+def drop_from_cache(root):
+    """Writes the tree's files out and drops them from the page cache."""
+    subprocess.run(["sync"])
+    for folder, _, names in os.walk(root):
+        for name in names:
+            fd = os.open(os.path.join(folder, name), os.O_RDONLY)
+            try:
+                os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+            finally:
+                os.close(fd)
 
 
 def main():
@@ -125,6 +170,7 @@ def main():
     parser.add_argument("--added", type=int, default=10)
     parser.add_argument("--mb", type=int, default=540)
     parser.add_argument("--changed", type=int, default=2)
+    parser.add_argument("--changed-mb", type=int)
     parser.add_argument("--max-image-bytes", type=int)
     parser.add_argument("--unsigned", action="store_true")
     parser.add_argument("--cache", action="store_true")
@@ -146,8 +192,9 @@ def main():
 def run(a, work):
     old, new = os.path.join(work, "1.00"), os.path.join(work, "1.01")
     print("generating in %s" % work, flush=True)
+    changed_mb = a.changed_mb if a.changed_mb is not None else a.mb // 2
     for i in range(a.changed):
-        write_random(os.path.join(old, "archives", "level%d.pak" % i), a.mb * MIB // 2, 100 + i)
+        write_random(os.path.join(old, "archives", "level%d.pak" % i), changed_mb * MIB, 100 + i)
         write_edited(os.path.join(old, "archives", "level%d.pak" % i),
                      os.path.join(new, "archives", "level%d.pak" % i), 200 + i, 300)
     for i in range(a.added):
@@ -164,16 +211,21 @@ def run(a, work):
     new_bytes = sum(os.path.getsize(os.path.join(d, n)) for d, _, ns in os.walk(new) for n in ns)
     largest = max(os.path.getsize(os.path.join(d, n)) for d, _, ns in os.walk(new) for n in ns)
 
-    subprocess.run(["sync"])
-    ref = timed(["cp", "-r", new, os.path.join(work, "copy")])
-    subprocess.run(["sync"])
+    drop_from_cache(new)
+    ref = timed_then_synced(["cp", "-r", new, os.path.join(work, "copy")])
     shutil.rmtree(os.path.join(work, "copy"))
+    drop_from_cache(new)
     out = os.path.join(work, "out")
+    mkpatch_peak = PeakWatcher(os.path.basename(a.mkpatch), first_word=True)
+    signer = PeakWatcher("osslsigncode", first_word=True)
+    mkpatch_peak.start()
+    signer.start()
     with open(os.path.join(work, "mkpatch.log"), "w") as log:
-        build = timed([a.mkpatch, "build", os.path.join(work, "project.toml"), "--out", out,
+        build = timed_then_synced([a.mkpatch, "build", os.path.join(work, "project.toml"), "--out", out,
                        "--stubs", a.stubs] + ([] if a.cache else ["--no-cache"]) +
                       (["--max-image-bytes", str(a.max_image_bytes)] if a.max_image_bytes else []),
                       stdout=log, stderr=log)
+    mkpatch_peak.stop = signer.stop = True
     if build[3] != 0:
         sys.exit("mkpatch build failed: see mkpatch.log (--keep keeps it)")
     exe = os.path.join(out, "patcher-win64.exe")
@@ -186,10 +238,13 @@ def run(a, work):
     print("new files: %.2f GB, largest %.0f MB; patcher-win64.exe %.2f GB, signature %s"
           % (new_bytes / 1e9, largest / 1e6, exe_bytes / 1e9,
              "not asked for" if a.unsigned else "verifies" if verify == 0 else "FAILS"))
-    print("cp -r of the new files:  wall %6.1f s  cpu %6.1f s  (%.0f MB/s)"
+    print("cp -r of the new files:  wall %6.1f s  cpu %6.1f s  (%.0f MB/s; with sync)"
           % (ref[0], ref[1], new_bytes / 1e6 / ref[0]))
-    print("mkpatch build:           wall %6.1f s  cpu %6.1f s  peak memory %.0f MB  (%.0f MB/s of new files)"
-          % (build[0], build[1], build[2] / 1e6, new_bytes / 1e6 / build[0]))
+    print("mkpatch build:           wall %6.1f s  cpu %6.1f s  peak memory %.0f MB, mkpatch alone %.0f MB  "
+          "(%.0f MB/s of new files; with sync)"
+          % (build[0], build[1], build[2] / 1e6, mkpatch_peak.peak / 1e6, new_bytes / 1e6 / build[0]))
+    if not a.unsigned:
+        print("  of it osslsigncode (sign and verify, both patchers): about %.0f s" % signer.seen)
     print("mkpatch build / cp -r:   %.2f of cp's wall time" % (build[0] / ref[0]), flush=True)
     if a.build_only:
         return
@@ -208,7 +263,8 @@ def run(a, work):
                               ("Version2", "REG_SZ", "1.00"), ("Language", "REG_DWORD", "9")):
         subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"], env=env,
                        check=True, stdout=subprocess.DEVNULL)
-    watcher = PeakWatcher("patcher-win64.exe")
+    game_before = tree_bytes(install)
+    watcher = PeakWatcher("patcher-win64.exe", folder=install)
     watcher.start()
     applied = timed([os.path.join(REPO, "scripts", "private-screen"),
                      os.path.join(REPO, "demo", "drive_patcher.sh"), prefix, exe,
@@ -216,10 +272,29 @@ def run(a, work):
     watcher.stop = True
     watcher.join()
     same = tree_hashes(install) == tree_hashes(new)
+    game_after = tree_bytes(install)
     print("patcher under Wine:      wall %6.1f s  peak working set %.0f MB (%.0f MB beyond the largest file)"
           % (applied[0], watcher.peak / 1e6, (watcher.peak - largest) / 1e6))
+    print("installation: %.2f GB before, %.2f GB after, at most %.2f GB during the run "
+          "(%.0f MB beside the patched game)" % (game_before / 1e9, game_after / 1e9, watcher.folder_peak / 1e9,
+                                                 max(0, watcher.folder_peak - game_after) / 1e6))
     print("installation equals the new tree byte for byte: %s" % ("yes" if same else "NO"))
-    if not same or verify != 0:
+    tampered = 0
+    if not a.unsigned:
+        # One byte of the overlay's last payload changed after signing: the signature fails.
+        with open(exe, "r+b") as f:
+            f.seek(-64 * 1024, os.SEEK_END)
+            at = f.tell()
+            f.seek(at - 4096)
+            byte = f.read(1)
+            f.seek(at - 4096)
+            f.write(bytes([byte[0] ^ 1]))
+        tampered = subprocess.run(["osslsigncode", "verify", "-in", exe, "-CAfile",
+                                   os.path.join(work, "signing", "test-certificate.pem")],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+        print("one overlay byte changed after signing: verification %s"
+              % ("fails, as it must" if tampered != 0 else "STILL PASSES"))
+    if not same or verify != 0 or (not a.unsigned and tampered == 0):
         sys.exit(1)
 
 
