@@ -19,6 +19,9 @@ function(vard_add_gtest)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gtest)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  # A test program is compiled as one file: its sources share the test framework's and the
+  # standard library's headers, which otherwise take most of each source's compile time.
+  set_target_properties(${T_NAME} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
   if(WIN32 AND NOT VARD_RUNS_WINDOWS_TESTS)
     return()
   endif()

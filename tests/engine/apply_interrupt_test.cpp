@@ -25,7 +25,7 @@ using test::RunFile;
 using test::TempDir;
 using test::WriteFileBytes;
 
-std::string Resource(std::uint16_t id) {
+std::string ResourceBytes(std::uint16_t id) {
   const ResourceView view = LoadDataResource(id);
   return std::string(reinterpret_cast<const char*>(view.bytes), view.length);
 }
@@ -82,8 +82,8 @@ class ApplyInterrupted : public ::testing::Test {
     return tree;
   }
 
-  const std::string old_ = Resource(1001);
-  const std::string new_ = Resource(1002);
+  const std::string old_ = ResourceBytes(1001);
+  const std::string new_ = ResourceBytes(1002);
   const std::vector<RunFile> files_ = test::RunFiles(old_, new_);
 };
 
@@ -140,7 +140,7 @@ TEST_F(ApplyInterrupted, AFullDiskMidWriteLosesNothingAndTheRunAfterFreeingFinis
   const std::wstring game = std::wstring(drive) + L"\\game";
   const std::wstring filler = std::wstring(drive) + L"\\filler.bin";
   const std::uint64_t n = new_.size();
-  const std::uint64_t z = Resource(1005).size();  // the compressed new file
+  const std::uint64_t z = ResourceBytes(1005).size();  // the compressed new file
   // Free space left once the tree is installed, and the file whose write then fails
   // about half-way: an added file written over the file that bears its name, the first
   // file rebuilt from a diff, and the first whole file inflated.

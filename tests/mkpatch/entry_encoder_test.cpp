@@ -118,7 +118,7 @@ TEST(StreamDiffEncoder, ZeroRunsAreKeptWhenSmaller) {
   }
 }
 
-void Put32(Bytes& b, size_t at, uint32_t v) {
+void PutLittle32(Bytes& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
@@ -127,16 +127,16 @@ Bytes Pe(const Bytes& code) {
   Bytes pe(0x400, 0);
   pe[0] = 'M';
   pe[1] = 'Z';
-  Put32(pe, 0x3C, 0x80);
-  Put32(pe, 0x80, 0x4550);
+  PutLittle32(pe, 0x3C, 0x80);
+  PutLittle32(pe, 0x80, 0x4550);
   pe[0x86] = 1;     // sections
   pe[0x94] = 0xF0;  // optional header size
   const size_t section = 0x80 + 24 + 0xF0;
-  Put32(pe, section + 8, static_cast<uint32_t>(code.size()));
-  Put32(pe, section + 12, 0x1000);
-  Put32(pe, section + 16, static_cast<uint32_t>(code.size()));
-  Put32(pe, section + 20, 0x400);
-  Put32(pe, section + 36, 0x60000020);
+  PutLittle32(pe, section + 8, static_cast<uint32_t>(code.size()));
+  PutLittle32(pe, section + 12, 0x1000);
+  PutLittle32(pe, section + 16, static_cast<uint32_t>(code.size()));
+  PutLittle32(pe, section + 20, 0x400);
+  PutLittle32(pe, section + 36, 0x60000020);
   pe.insert(pe.end(), code.begin(), code.end());
   return pe;
 }
@@ -155,7 +155,7 @@ TEST(StreamDiffEncoder, BranchTargetsOfExecutablesAreMadeAbsoluteWhenSmaller) {
       const uint32_t next = 0x1000 + static_cast<uint32_t>(code.size()) + 5;
       code.push_back(0xE8);
       code.resize(code.size() + 4);
-      Put32(code, code.size() - 4, target - next);
+      PutLittle32(code, code.size() - 4, target - next);
     }
   }
   Bytes moved = code;
@@ -165,7 +165,7 @@ TEST(StreamDiffEncoder, BranchTargetsOfExecutablesAreMadeAbsoluteWhenSmaller) {
     if (moved[at] != 0xE8) continue;
     uint32_t rel = 0;
     for (int i = 0; i < 4; ++i) rel |= static_cast<uint32_t>(moved[at + 1 + static_cast<size_t>(i)]) << (8 * i);
-    Put32(moved, at + 1, rel - 300);
+    PutLittle32(moved, at + 1, rel - 300);
     at += 4;
   }
   const Bytes old = Pe(code), neu = Pe(moved);
@@ -180,16 +180,16 @@ TEST(StreamDiffEncoder, BranchTargetsOfExecutablesAreMadeAbsoluteWhenSmaller) {
 TEST(CodeRanges, ExecutableSectionsOfElfFiles) {
   Bytes elf(0x200, 0);
   elf[0] = 0x7F, elf[1] = 'E', elf[2] = 'L', elf[3] = 'F', elf[4] = 2, elf[5] = 1;
-  Put32(elf, 0x28, 0x100);  // section headers
+  PutLittle32(elf, 0x28, 0x100);  // section headers
   elf[0x3A] = 64;           // their size
   elf[0x3C] = 3;            // count: null, data, text
   const auto section = [&](size_t i, uint32_t flags, uint32_t address, uint32_t start, uint32_t size) {
     const size_t h = 0x100 + 64 * i;
-    Put32(elf, h + 4, 1);
-    Put32(elf, h + 8, flags);
-    Put32(elf, h + 16, address);
-    Put32(elf, h + 24, start);
-    Put32(elf, h + 32, size);
+    PutLittle32(elf, h + 4, 1);
+    PutLittle32(elf, h + 8, flags);
+    PutLittle32(elf, h + 16, address);
+    PutLittle32(elf, h + 24, start);
+    PutLittle32(elf, h + 32, size);
   };
   section(1, 0x2, 0x5000, 0x40, 0x20);
   section(2, 0x6, 0x401000, 0x60, 0x400);  // runs past the file: cut at its end

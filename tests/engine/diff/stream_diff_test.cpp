@@ -64,17 +64,18 @@ Bytes Container(std::uint64_t new_size, const Bytes& commands, const Bytes& diff
   return out;
 }
 
-struct Decoded {
+struct StreamDecoded {
   bool ok = false;
   Bytes out;
 };
 
-Decoded Decode(const Bytes& old, const Bytes& diff, std::uint64_t expected = kAnyNewSize) {
+StreamDecoded DecodeStream(const Bytes& old, const Bytes& diff,
+                           std::uint64_t expected = kAnyNewSize) {
   MemoryDiffReader old_reader(old.data(), old.size());
   MemoryDiffReader a(diff.data(), diff.size()), b(diff.data(), diff.size()),
       c(diff.data(), diff.size());
   VectorDiffWriter writer;
-  Decoded result;
+  StreamDecoded result;
   result.ok = DecodeStreamDiff(writer, old_reader, a, b, c, expected);
   EXPECT_TRUE(writer.Flush());
   result.out = writer.bytes();
@@ -88,77 +89,77 @@ TEST(StreamDiff, RecordsAddDifferencesInsertExtraAndSeekBothWays) {
   // then the last 2 bytes; nothing extra.
   const Bytes diff = Container(9, Commands({{3, 2, -2}, {2, 0, 3}, {2, 0, 0}}),
                                {0, 1, 255, 0, 0, 0, 0}, {'x', 'y'});
-  const Decoded d = Decode(kOld, diff, 9);
+  const StreamDecoded d = DecodeStream(kOld, diff, 9);
   ASSERT_TRUE(d.ok);
   EXPECT_EQ(d.out, (Bytes{10, 21, 29, 'x', 'y', 20, 30, 70, 80}));
 }
 
 TEST(StreamDiff, EmptyNewFileAndEmptyOldFile) {
-  EXPECT_TRUE(Decode(kOld, Container(0, {}, {}, {})).ok);
-  const Decoded d = Decode({}, Container(3, Commands({{0, 3, 0}}), {}, {1, 2, 3}));
+  EXPECT_TRUE(DecodeStream(kOld, Container(0, {}, {}, {})).ok);
+  const StreamDecoded d = DecodeStream({}, Container(3, Commands({{0, 3, 0}}), {}, {1, 2, 3}));
   ASSERT_TRUE(d.ok);
   EXPECT_EQ(d.out, (Bytes{1, 2, 3}));
 }
 
 TEST(StreamDiff, SeeksMayReachBothEndsOfTheOldFileButNotBeyond) {
-  EXPECT_TRUE(Decode(kOld, Container(1, Commands({{0, 0, 8}, {0, 0, -8}, {1, 0, 0}}), {0}, {})).ok);
-  EXPECT_FALSE(Decode(kOld, Container(0, Commands({{0, 0, 9}}), {}, {})).ok);
-  EXPECT_FALSE(Decode(kOld, Container(0, Commands({{0, 0, -1}}), {}, {})).ok);
-  EXPECT_FALSE(Decode(kOld, Container(0, Commands({{0, 0, INT64_MIN}}), {}, {})).ok);
-  EXPECT_FALSE(Decode(kOld, Container(0, Commands({{0, 0, INT64_MAX}}), {}, {})).ok);
+  EXPECT_TRUE(DecodeStream(kOld, Container(1, Commands({{0, 0, 8}, {0, 0, -8}, {1, 0, 0}}), {0}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(0, Commands({{0, 0, 9}}), {}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(0, Commands({{0, 0, -1}}), {}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(0, Commands({{0, 0, INT64_MIN}}), {}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(0, Commands({{0, 0, INT64_MAX}}), {}, {})).ok);
 }
 
 TEST(StreamDiff, RecordsThatReachOutsideTheFilesFailBeforeWriting) {
   // add past the old file's end
-  Decoded d = Decode(kOld, Container(9, Commands({{9, 0, 0}}), Bytes(9), {}));
+  StreamDecoded d = DecodeStream(kOld, Container(9, Commands({{9, 0, 0}}), Bytes(9), {}));
   EXPECT_FALSE(d.ok);
   EXPECT_TRUE(d.out.empty());
   // more bytes than the new size, by add or by extra: nothing beyond it is written
-  d = Decode(kOld, Container(2, Commands({{2, 0, 0}, {1, 0, 0}}), Bytes(3), {}));
+  d = DecodeStream(kOld, Container(2, Commands({{2, 0, 0}, {1, 0, 0}}), Bytes(3), {}));
   EXPECT_FALSE(d.ok);
   EXPECT_EQ(d.out.size(), 2u);
-  d = Decode(kOld, Container(2, Commands({{0, ~std::uint64_t{0}, 0}}), {}, Bytes(5)));
+  d = DecodeStream(kOld, Container(2, Commands({{0, ~std::uint64_t{0}, 0}}), {}, Bytes(5)));
   EXPECT_FALSE(d.ok);
   EXPECT_TRUE(d.out.empty());
 }
 
 TEST(StreamDiff, StreamsMustMatchTheRecordsExactly) {
   // too few difference or extra bytes
-  EXPECT_FALSE(Decode(kOld, Container(3, Commands({{3, 0, 0}}), {0, 0}, {})).ok);
-  EXPECT_FALSE(Decode(kOld, Container(3, Commands({{0, 3, 0}}), {}, {1, 2})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(3, Commands({{3, 0, 0}}), {0, 0}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(3, Commands({{0, 3, 0}}), {}, {1, 2})).ok);
   // bytes left over in a stream
-  EXPECT_FALSE(Decode(kOld, Container(1, Commands({{1, 0, 0}}), {0, 0}, {})).ok);
-  EXPECT_FALSE(Decode(kOld, Container(1, Commands({{0, 1, 0}}), {}, {1, 2})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(1, Commands({{1, 0, 0}}), {0, 0}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(1, Commands({{0, 1, 0}}), {}, {1, 2})).ok);
   // a record cut short
   Bytes commands = Commands({{1, 0, 0}});
   commands.pop_back();
-  EXPECT_FALSE(Decode(kOld, Container(1, commands, {0}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(1, commands, {0}, {})).ok);
   // fewer bytes than the header's new size, or a size other than the entry's
-  EXPECT_FALSE(Decode(kOld, Container(4, Commands({{1, 0, 0}}), {0}, {})).ok);
-  EXPECT_FALSE(Decode(kOld, Container(1, Commands({{1, 0, 0}}), {0}, {}), 2).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(4, Commands({{1, 0, 0}}), {0}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(1, Commands({{1, 0, 0}}), {0}, {}), 2).ok);
 }
 
 TEST(StreamDiff, BadContainersFail) {
   const Bytes good = Container(1, Commands({{1, 0, 0}}), {0}, {});
-  ASSERT_TRUE(Decode(kOld, good).ok);
+  ASSERT_TRUE(DecodeStream(kOld, good).ok);
   Bytes bad = good;
   bad[0] = 'W';  // magic
-  EXPECT_FALSE(Decode(kOld, bad).ok);
+  EXPECT_FALSE(DecodeStream(kOld, bad).ok);
   bad = good;
   bad.push_back(0);  // a byte after the last stream
-  EXPECT_FALSE(Decode(kOld, bad).ok);
+  EXPECT_FALSE(DecodeStream(kOld, bad).ok);
   bad = good;
   bad.pop_back();  // the last stream cut short
-  EXPECT_FALSE(Decode(kOld, bad).ok);
+  EXPECT_FALSE(DecodeStream(kOld, bad).ok);
   bad = good;
   PutLe64(bad.data() + 12, ~std::uint64_t{0});  // lengths that overflow
-  EXPECT_FALSE(Decode(kOld, bad).ok);
-  EXPECT_FALSE(Decode(kOld, Bytes(good.begin(), good.begin() + 20)).ok);
+  EXPECT_FALSE(DecodeStream(kOld, bad).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Bytes(good.begin(), good.begin() + 20)).ok);
   // every single corrupted byte of the streams is caught by the format or its checks
   for (std::size_t i = kStreamDiffHeaderSize; i < good.size(); ++i) {
     bad = good;
     bad[i] ^= 0x55;
-    const Decoded d = Decode(kOld, bad);
+    const StreamDecoded d = DecodeStream(kOld, bad);
     EXPECT_FALSE(d.ok && d.out != Bytes{10}) << i;
   }
 }
@@ -167,23 +168,23 @@ TEST(StreamDiff, ZeroRunCodedDifferences) {
   const std::uint64_t zero_runs = std::uint64_t{kZeroRuns} << 56;
   // A run of 4 zeros (length byte 3) spans the two records; 5 is a plain difference.
   const Bytes coded = {0, 3, 5, 0, 0};
-  Decoded d = Decode(kOld, Container(7 | zero_runs, Commands({{3, 1, -3}, {3, 0, 0}}), coded, {'x'}), 7);
+  StreamDecoded d = DecodeStream(kOld, Container(7 | zero_runs, Commands({{3, 1, -3}, {3, 0, 0}}), coded, {'x'}), 7);
   ASSERT_TRUE(d.ok);
   EXPECT_EQ(d.out, (Bytes{10, 20, 30, 'x', 10, 25, 30}));
   // A length in several bytes: 200 zeros are 0x00, 0xC7, 0x01.
   const Bytes old(300, 9);
-  d = Decode(old, Container(200 | zero_runs, Commands({{200, 0, 0}}), {0, 0xC7, 0x01}, {}));
+  d = DecodeStream(old, Container(200 | zero_runs, Commands({{200, 0, 0}}), {0, 0xC7, 0x01}, {}));
   ASSERT_TRUE(d.ok);
   EXPECT_EQ(d.out, Bytes(200, 9));
   // A run longer than the adds need, one cut short, a length of ten bytes, an unknown flag.
-  EXPECT_FALSE(Decode(kOld, Container(3 | zero_runs, Commands({{3, 0, 0}}), {0, 3}, {})).ok);
-  EXPECT_FALSE(Decode(kOld, Container(3 | zero_runs, Commands({{3, 0, 0}}), {0, 1}, {})).ok);
-  EXPECT_FALSE(Decode(old, Container(3 | zero_runs, Commands({{3, 0, 0}}), {0, 0x80}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(3 | zero_runs, Commands({{3, 0, 0}}), {0, 3}, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(3 | zero_runs, Commands({{3, 0, 0}}), {0, 1}, {})).ok);
+  EXPECT_FALSE(DecodeStream(old, Container(3 | zero_runs, Commands({{3, 0, 0}}), {0, 0x80}, {})).ok);
   Bytes ten(11, 0x80);
   ten[0] = 0;
   ten.back() = 0;
-  EXPECT_FALSE(Decode(old, Container(3 | zero_runs, Commands({{3, 0, 0}}), ten, {})).ok);
-  EXPECT_FALSE(Decode(kOld, Container(1 | std::uint64_t{2} << 56, Commands({{1, 0, 0}}), {0}, {})).ok);
+  EXPECT_FALSE(DecodeStream(old, Container(3 | zero_runs, Commands({{3, 0, 0}}), ten, {})).ok);
+  EXPECT_FALSE(DecodeStream(kOld, Container(1 | std::uint64_t{2} << 56, Commands({{1, 0, 0}}), {0}, {})).ok);
 }
 
 Bytes RangeTable(std::initializer_list<CodeRange> ranges, std::uint64_t count = ~std::uint64_t{0}) {
@@ -206,10 +207,10 @@ TEST(StreamDiff, BranchTargetRangesMustBeWellFormed) {
     Bytes commands = old_table;
     commands.insert(commands.end(), new_table.begin(), new_table.end());
     commands.insert(commands.end(), record.begin(), record.end());
-    return Decode(kOld, Container(8 | flag, commands, Bytes(8), {}));
+    return DecodeStream(kOld, Container(8 | flag, commands, Bytes(8), {}));
   };
   // No code anywhere: the old file as it is; code without E8 or E9 is left alone too.
-  Decoded d = decode(RangeTable({}), RangeTable({{0, 8, 0x1000}}));
+  StreamDecoded d = decode(RangeTable({}), RangeTable({{0, 8, 0x1000}}));
   ASSERT_TRUE(d.ok);
   EXPECT_EQ(d.out, kOld);
   EXPECT_FALSE(decode(RangeTable({}, 17), RangeTable({})).ok);              // too many
@@ -294,7 +295,7 @@ TEST(StreamDiff, StreamsNeedingMoreMemoryThanTheLimitAreRefused) {
   out.insert(out.end(), big.begin(), big.end());
   out.insert(out.end(), diff.end() - static_cast<std::ptrdiff_t>(GetLe64(diff.data() + 28)),
              diff.end());
-  EXPECT_FALSE(Decode(kOld, out).ok);
+  EXPECT_FALSE(DecodeStream(kOld, out).ok);
 }
 
 }  // namespace
