@@ -29,11 +29,11 @@ while kill -0 "$pid" 2>/dev/null; do
     [ -n "$name" ] && [ "${WIDTH:-0}" != 519 ] || continue
     [ -n "${answered[$w]:-}" ] && continue
     answered[$w]=1
-    if [ $every_second = yes ]; then
-      cp "$screen" "$shots/box-$w.png" 2>/dev/null
-    else
-      import -display "$DISPLAY" -window root "$shots/box-$w.png" 2>/dev/null
-    fi
+    # A screen of its own, a moment after the box was found: the screen of this second was
+    # taken before the search and can show the moment just before the box was mapped, and a
+    # box just mapped may not have been painted yet.
+    sleep 0.3
+    import -display "$DISPLAY" -window root "$shots/box-$w.png" 2>/dev/null
     echo "box: \"$name\" (screenshot $shots/box-$w.png), pressing its default button"
     xdotool windowfocus --sync "$w" key --window "$w" Return 2>/dev/null ||
       xdotool windowfocus "$w" key Return
